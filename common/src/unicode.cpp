@@ -1,0 +1,140 @@
+#include "orvane/common/unicode.hpp"
+
+#include <utf8proc.h>
+
+namespace orvane::common {
+namespace {
+
+// Decodes one code point at `pos`; throws UnicodeError for malformed input (surrogates included).
+char32_t next_code_point(std::string_view text, std::size_t& pos) {
+  utf8proc_int32_t cp = 0;
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data()) + pos;
+  const auto n = utf8proc_iterate(bytes, static_cast<utf8proc_ssize_t>(text.size() - pos), &cp);
+  if (n <= 0 || cp < 0) {
+    throw UnicodeError("invalid UTF-8 at byte " + std::to_string(pos));
+  }
+  pos += static_cast<std::size_t>(n);
+  return static_cast<char32_t>(cp);
+}
+
+utf8proc_category_t category(char32_t c) {
+  return utf8proc_category(static_cast<utf8proc_int32_t>(c));
+}
+
+}  // namespace
+
+std::u32string decode_utf8(std::string_view text) {
+  std::u32string out;
+  out.reserve(text.size());
+  for (std::size_t pos = 0; pos < text.size();) out += next_code_point(text, pos);
+  return out;
+}
+
+std::string encode_utf8(char32_t code_point) {
+  utf8proc_uint8_t buf[4];
+  if (!utf8proc_codepoint_valid(static_cast<utf8proc_int32_t>(code_point))) {
+    throw UnicodeError("not a Unicode scalar value: " + std::to_string(code_point));
+  }
+  const auto n = utf8proc_encode_char(static_cast<utf8proc_int32_t>(code_point), buf);
+  return std::string(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(n));
+}
+
+std::string encode_utf8(std::u32string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char32_t c : text) out += encode_utf8(c);
+  return out;
+}
+
+bool is_valid_utf8(std::string_view text) {
+  try {
+    for (std::size_t pos = 0; pos < text.size();) next_code_point(text, pos);
+    return true;
+  } catch (const UnicodeError&) {
+    return false;
+  }
+}
+
+std::size_t length(std::string_view text) {
+  std::size_t count = 0;
+  for (std::size_t pos = 0; pos < text.size(); ++count) next_code_point(text, pos);
+  return count;
+}
+
+std::string cut(std::string_view text, std::size_t count) {
+  std::size_t pos = 0;
+  for (std::size_t i = 0; i < count && pos < text.size(); ++i) next_code_point(text, pos);
+  // The rest must still be valid text, so a bad tail is reported rather than hidden by the cut.
+  for (std::size_t rest = pos; rest < text.size();) next_code_point(text, rest);
+  return std::string(text.substr(0, pos));
+}
+
+bool is_alpha(char32_t c) {
+  switch (category(c)) {
+    case UTF8PROC_CATEGORY_LU:
+    case UTF8PROC_CATEGORY_LL:
+    case UTF8PROC_CATEGORY_LT:
+    case UTF8PROC_CATEGORY_LM:
+    case UTF8PROC_CATEGORY_LO: return true;
+    default: return false;
+  }
+}
+
+bool is_numeric(char32_t c) {
+  switch (category(c)) {
+    case UTF8PROC_CATEGORY_ND:
+    case UTF8PROC_CATEGORY_NL:
+    case UTF8PROC_CATEGORY_NO: return true;
+    default: return false;
+  }
+}
+
+bool is_alnum(char32_t c) { return is_alpha(c) || is_numeric(c); }
+
+bool is_word_char(char32_t c) { return c == U'_' || is_alnum(c); }
+
+bool is_space(char32_t c) {
+  if (category(c) == UTF8PROC_CATEGORY_ZS) return true;
+  const auto* prop = utf8proc_get_property(static_cast<utf8proc_int32_t>(c));
+  switch (prop->bidi_class) {
+    case UTF8PROC_BIDI_CLASS_B:
+    case UTF8PROC_BIDI_CLASS_S:
+    case UTF8PROC_BIDI_CLASS_WS: return true;
+    default: return false;
+  }
+}
+
+bool is_alnum(std::string_view text) {
+  if (text.empty()) return false;
+  for (char32_t c : decode_utf8(text))
+    if (!is_alnum(c)) return false;
+  return true;
+}
+
+std::string to_lower(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char32_t c : decode_utf8(text)) {
+    out += encode_utf8(static_cast<char32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(c))));
+  }
+  return out;
+}
+
+std::vector<std::string> splitlines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const std::size_t at = pos;
+    const char32_t c = next_code_point(text, pos);
+    const bool is_break = c == U'\n' || c == U'\r' || c == U'\v' || c == U'\f' ||
+                          (c >= 0x1c && c <= 0x1e) || c == 0x85 || c == 0x2028 || c == 0x2029;
+    if (!is_break) continue;
+    lines.emplace_back(text.substr(start, at - start));
+    if (c == U'\r' && pos < text.size() && text[pos] == '\n') ++pos;
+    start = pos;
+  }
+  if (start < text.size()) lines.emplace_back(text.substr(start));
+  return lines;
+}
+
+}  // namespace orvane::common
