@@ -1,0 +1,27 @@
+#pragma once
+// The knobs behind PngEffort, open to the benchmark so that the chosen settings can be defended.
+#include <string>
+
+#include "image/image.hpp"
+
+namespace orvane::pc::image {
+
+enum class RowFilter {
+  None,
+  Sub,
+  Up,
+  Average,
+  Paeth,
+  MinSumAbs,  // per row, the filter whose output bytes, read as signed, sum to the least magnitude
+};
+
+struct PngSettings {
+  RowFilter filter = RowFilter::MinSumAbs;
+  int level = 6;  // libdeflate compression level, 0 to 12
+};
+
+PngSettings png_settings(PngEffort effort);
+
+std::string encode_png(const RgbImage& image, const PngSettings& settings);
+
+}  // namespace orvane::pc::image
