@@ -1,0 +1,459 @@
+#include "x11/x11_input.hpp"
+
+#include <X11/XKBlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+#include "orvane/common/unicode.hpp"
+#include "orvane/host/log.hpp"
+#include "x11/keysyms.hpp"
+
+namespace orvane::pc::x11 {
+namespace {
+
+// Xlib's default error handler ends the process; ours records errors on our displays instead and
+// leaves other displays to the handler that was there before.
+std::mutex error_mutex;
+std::map<Display*, int> error_codes;
+XErrorHandler previous_handler = nullptr;
+
+int record_error(Display* display, XErrorEvent* event) {
+  {
+    std::lock_guard lock(error_mutex);
+    const auto found = error_codes.find(display);
+    if (found != error_codes.end()) {
+      if (found->second == 0) found->second = event->error_code;
+      return 0;
+    }
+  }
+  return previous_handler ? previous_handler(display, event) : 0;
+}
+
+void watch_errors(Display* display) {
+  std::lock_guard lock(error_mutex);
+  if (error_codes.empty()) previous_handler = XSetErrorHandler(record_error);
+  error_codes[display] = 0;
+}
+
+void unwatch_errors(Display* display) {
+  std::lock_guard lock(error_mutex);
+  error_codes.erase(display);
+  if (error_codes.empty()) XSetErrorHandler(previous_handler);
+}
+
+// The first X error since the last call, or 0.
+int take_error(Display* display) {
+  std::lock_guard lock(error_mutex);
+  return std::exchange(error_codes[display], 0);
+}
+
+std::string error_text(Display* display, int code) {
+  char text[256] = {};
+  XGetErrorText(display, code, text, sizeof text);
+  return text;
+}
+
+int magnitude(int value) {
+  return value == std::numeric_limits<int>::min() ? std::numeric_limits<int>::max()
+                                                  : std::abs(value);
+}
+
+void sleep_seconds(double seconds) {
+  if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+spdlog::logger& logger() {
+  static const auto instance = host::get_logger("orvane.pc.deskhand");
+  return *instance;
+}
+
+// Bit position and width of a colour mask.
+struct Channel {
+  int shift = 0;
+  int bits = 0;
+  explicit Channel(unsigned long mask) {
+    if (mask == 0) return;
+    while (!(mask & 1)) {
+      mask >>= 1;
+      ++shift;
+    }
+    while (mask & 1) {
+      mask >>= 1;
+      ++bits;
+    }
+  }
+  std::uint8_t value(unsigned long pixel) const {
+    if (bits == 0) return 0;
+    const unsigned long v = (pixel >> shift) & ((1ul << bits) - 1);
+    if (bits >= 8) return static_cast<std::uint8_t>(v >> (bits - 8));
+    return static_cast<std::uint8_t>((v * 255 + ((1ul << bits) - 1) / 2) / ((1ul << bits) - 1));
+  }
+};
+
+ScreenCapture to_rgb(XImage* image) {
+  ScreenCapture capture;
+  capture.width = image->width;
+  capture.height = image->height;
+  capture.rgb.resize(static_cast<std::size_t>(image->width) * image->height * 3);
+  std::uint8_t* out = capture.rgb.data();
+  if (image->bits_per_pixel == 32 && image->byte_order == LSBFirst && image->red_mask == 0xff0000 &&
+      image->green_mask == 0xff00 && image->blue_mask == 0xff) {
+    // The usual 24-bit TrueColor layout: bytes B, G, R, pad.
+    for (int y = 0; y < image->height; ++y) {
+      const auto* row = reinterpret_cast<const std::uint8_t*>(image->data) +
+                        static_cast<std::size_t>(y) * image->bytes_per_line;
+      for (int x = 0; x < image->width; ++x, row += 4, out += 3) {
+        out[0] = row[2];
+        out[1] = row[1];
+        out[2] = row[0];
+      }
+    }
+    return capture;
+  }
+  const Channel red(image->red_mask), green(image->green_mask), blue(image->blue_mask);
+  for (int y = 0; y < image->height; ++y) {
+    for (int x = 0; x < image->width; ++x, out += 3) {
+      const unsigned long pixel = XGetPixel(image, x, y);
+      out[0] = red.value(pixel);
+      out[1] = green.value(pixel);
+      out[2] = blue.value(pixel);
+    }
+  }
+  return capture;
+}
+
+}  // namespace
+
+std::unique_ptr<X11Input> X11Input::open(const char* display_name) {
+  Display* display = XOpenDisplay(display_name);
+  if (display == nullptr) {
+    const char* name = display_name ? display_name : std::getenv("DISPLAY");
+    throw std::runtime_error(std::string("cannot open X display ") +
+                             (name ? name : "(DISPLAY not set)"));
+  }
+  int event_base = 0, error_base = 0, major = 0, minor = 0;
+  if (!XTestQueryExtension(display, &event_base, &error_base, &major, &minor)) {
+    XCloseDisplay(display);
+    throw std::runtime_error("the X display has no XTEST extension");
+  }
+  return std::unique_ptr<X11Input>(new X11Input(display));
+}
+
+X11Input::X11Input(Display* display)
+    : _display(display), _screen(DefaultScreen(display)), _root(RootWindow(display, _screen)) {
+  watch_errors(_display);
+  XTestGrabControl(_display, True);  // our events pass through other clients' server grabs
+  _shift_keycode = XKeysymToKeycode(_display, XK_Shift_L);
+
+  int min_keycode = 0, max_keycode = 0, per_keycode = 0;
+  XDisplayKeycodes(_display, &min_keycode, &max_keycode);
+  KeySym* map = XGetKeyboardMapping(_display, static_cast<KeyCode>(min_keycode),
+                                    max_keycode - min_keycode + 1, &per_keycode);
+  if (map != nullptr) {
+    for (int code = min_keycode; code <= max_keycode; ++code) {
+      const KeySym* syms = map + static_cast<std::size_t>(code - min_keycode) * per_keycode;
+      if (std::all_of(syms, syms + per_keycode, [](KeySym s) { return s == NoSymbol; })) {
+        _spare_keycodes.push_back(static_cast<KeyCode>(code));
+      }
+    }
+    XFree(map);
+  }
+}
+
+X11Input::~X11Input() {
+  for (const auto& [keycode, keysym] : _bound) {
+    KeySym none[2] = {NoSymbol, NoSymbol};
+    XChangeKeyboardMapping(_display, keycode, 2, none, 1);
+  }
+  XSync(_display, False);
+  unwatch_errors(_display);
+  XCloseDisplay(_display);
+}
+
+void X11Input::_sync() {
+  XSync(_display, False);
+  if (const int code = take_error(_display)) {
+    throw std::runtime_error("X error: " + error_text(_display, code));
+  }
+}
+
+// ---- pointer ----
+
+void X11Input::moveTo(int x, int y, double duration) {
+  const auto [from_x, from_y] = position();
+  const int distance = std::max(std::abs(x - from_x), std::abs(y - from_y));
+  // Steps of about 10 ms, never more than one per pixel.
+  const int steps = duration > 0 ? std::min<int>(distance, static_cast<int>(duration / 0.01)) : 0;
+  for (int i = 1; i < steps; ++i) {
+    const double t = static_cast<double>(i) / steps;
+    XTestFakeMotionEvent(_display, _screen,
+                         from_x + static_cast<int>(std::lround((x - from_x) * t)),
+                         from_y + static_cast<int>(std::lround((y - from_y) * t)), CurrentTime);
+    XFlush(_display);
+    sleep_seconds(duration / steps);
+  }
+  XTestFakeMotionEvent(_display, _screen, x, y, CurrentTime);
+  _sync();
+  if (steps > 0) sleep_seconds(duration / steps);
+}
+
+void X11Input::_button(unsigned button, bool down) {
+  XTestFakeButtonEvent(_display, button, down ? True : False, CurrentTime);
+}
+
+void X11Input::_click_button(int x, int y, unsigned button, int clicks) {
+  moveTo(x, y, 0);
+  for (int i = 0; i < clicks; ++i) {
+    _button(button, true);
+    _button(button, false);
+  }
+  _sync();
+}
+
+void X11Input::click(int x, int y, int clicks) {
+  _click_button(x, y, Button1, clicks);
+}
+void X11Input::rightClick(int x, int y) {
+  _click_button(x, y, Button3, 1);
+}
+void X11Input::middleClick(int x, int y) {
+  _click_button(x, y, Button2, 1);
+}
+void X11Input::doubleClick(int x, int y) {
+  _click_button(x, y, Button1, 2);
+}
+
+void X11Input::mouseDown() {
+  _button(Button1, true);
+  _sync();
+}
+
+void X11Input::mouseUp() {
+  _button(Button1, false);
+  _sync();
+}
+
+void X11Input::_wheel(unsigned button, int clicks) {
+  for (int i = 0; i < clicks; ++i) {
+    _button(button, true);
+    _button(button, false);
+    if (i % 64 == 63) XFlush(_display);
+  }
+  _sync();
+}
+
+// Buttons 4/5 turn the vertical wheel up/down, 6/7 the horizontal one left/right.
+void X11Input::scroll(int clicks) {
+  _wheel(clicks > 0 ? 4 : 5, magnitude(clicks));
+}
+void X11Input::hscroll(int clicks) {
+  _wheel(clicks > 0 ? 7 : 6, magnitude(clicks));
+}
+
+std::pair<int, int> X11Input::position() {
+  Window root = 0, child = 0;
+  int root_x = 0, root_y = 0, win_x = 0, win_y = 0;
+  unsigned mask = 0;
+  if (!XQueryPointer(_display, _root, &root, &child, &root_x, &root_y, &win_x, &win_y, &mask)) {
+    throw std::runtime_error("the pointer is on another screen");
+  }
+  return {root_x, root_y};
+}
+
+// ---- keys ----
+
+KeyCode X11Input::_bind_spare_keycode(KeySym keysym) {
+  for (const auto& [keycode, bound] : _bound) {
+    if (bound == keysym) return keycode;
+  }
+  KeyCode keycode = 0;
+  if (_bound.size() < _spare_keycodes.size()) {
+    keycode = _spare_keycodes[_bound.size()];
+  } else if (!_bound.empty()) {
+    keycode = _bound.front().first;  // the least recently bound
+    _bound.erase(_bound.begin());
+  } else {
+    throw std::runtime_error("no free keycode to type keysym " + std::to_string(keysym));
+  }
+  KeySym syms[2] = {keysym, keysym};
+  XChangeKeyboardMapping(_display, keycode, 2, syms, 1);
+  _sync();
+  _bound.emplace_back(keycode, keysym);
+  return keycode;
+}
+
+X11Input::Stroke X11Input::_stroke_for_keysym(KeySym keysym) {
+  for (const auto& [keycode, bound] : _bound) {
+    if (bound == keysym) return {keycode, false};
+  }
+  const KeyCode keycode = XKeysymToKeycode(_display, keysym);
+  if (keycode != 0) {
+    int per_keycode = 0;
+    KeySym* syms = XGetKeyboardMapping(_display, keycode, 1, &per_keycode);
+    std::optional<Stroke> stroke;
+    if (syms != nullptr && per_keycode > 0) {
+      KeySym lower = NoSymbol, upper = NoSymbol;
+      XConvertCase(syms[0], &lower, &upper);
+      if (syms[0] == keysym) {
+        stroke = Stroke{keycode, false};
+      } else if (per_keycode > 1 &&
+                 (syms[1] == keysym || (syms[1] == NoSymbol && upper == keysym))) {
+        stroke = Stroke{keycode, true};
+      }
+    }
+    if (syms != nullptr) XFree(syms);
+    if (stroke) return *stroke;
+  }
+  // Not in the keymap, or only behind a modifier we do not drive (AltGr levels).
+  return {_bind_spare_keycode(keysym), false};
+}
+
+std::optional<X11Input::Stroke> X11Input::_stroke_for_name(const std::string& name) {
+  const auto keysym = keysym_for_name(name);
+  if (!keysym) {
+    logger().debug("Ignoring unknown key name '{}'", name);
+    return std::nullopt;
+  }
+  return _stroke_for_keysym(*keysym);
+}
+
+void X11Input::_send_key(const Stroke& stroke, bool down) {
+  if (stroke.shift && down && _shift_keycode)
+    XTestFakeKeyEvent(_display, _shift_keycode, True, CurrentTime);
+  XTestFakeKeyEvent(_display, stroke.keycode, down ? True : False, CurrentTime);
+  if (stroke.shift && !down && _shift_keycode)
+    XTestFakeKeyEvent(_display, _shift_keycode, False, CurrentTime);
+}
+
+void X11Input::press(const std::string& key) {
+  const auto stroke = _stroke_for_name(key);
+  if (!stroke) return;
+  _send_key(*stroke, true);
+  _send_key(*stroke, false);
+  _sync();
+}
+
+void X11Input::hotkey(const std::vector<std::string>& keys) {
+  std::vector<Stroke> strokes;
+  for (const auto& key : keys) {
+    if (auto stroke = _stroke_for_name(key)) strokes.push_back(*stroke);
+  }
+  for (const auto& stroke : strokes) _send_key(stroke, true);
+  for (auto it = strokes.rbegin(); it != strokes.rend(); ++it) _send_key(*it, false);
+  _sync();
+}
+
+void X11Input::keyDown(const std::string& key) {
+  if (const auto stroke = _stroke_for_name(key)) {
+    _send_key(*stroke, true);
+    _sync();
+  }
+}
+
+void X11Input::keyUp(const std::string& key) {
+  if (const auto stroke = _stroke_for_name(key)) {
+    _send_key(*stroke, false);
+    _sync();
+  }
+}
+
+void X11Input::write(const std::string& text, double interval) {
+  const std::u32string chars = common::decode_utf8(text);
+  for (std::size_t i = 0; i < chars.size(); ++i) {
+    const Stroke stroke = _stroke_for_keysym(keysym_for_char(chars[i]));
+    _send_key(stroke, true);
+    _send_key(stroke, false);
+    _sync();
+    if (i + 1 < chars.size()) sleep_seconds(interval);
+  }
+}
+
+// ---- capture ----
+
+bool X11Input::_capture_shm(XImage** result) {
+  if (!_shm_checked) {
+    _shm_checked = true;
+    _shm_usable = XShmQueryExtension(_display);
+  }
+  if (!_shm_usable) return false;
+  const int width = DisplayWidth(_display, _screen);
+  const int height = DisplayHeight(_display, _screen);
+  XShmSegmentInfo info{};
+  XImage* image =
+      XShmCreateImage(_display, DefaultVisual(_display, _screen), DefaultDepth(_display, _screen),
+                      ZPixmap, nullptr, &info, width, height);
+  if (image == nullptr) return false;
+  info.shmid = shmget(IPC_PRIVATE, static_cast<std::size_t>(image->bytes_per_line) * height,
+                      IPC_CREAT | 0600);
+  if (info.shmid < 0) {
+    XDestroyImage(image);
+    return false;
+  }
+  info.shmaddr = image->data = static_cast<char*>(shmat(info.shmid, nullptr, 0));
+  info.readOnly = False;
+  bool ok = info.shmaddr != reinterpret_cast<char*>(-1);
+  if (ok) {
+    ok = XShmAttach(_display, &info);
+    XSync(_display, False);
+    // The segment goes away with its last user, even if we never get to detach it.
+    shmctl(info.shmid, IPC_RMID, nullptr);
+    if (take_error(_display) != 0) {
+      ok = false;  // a server on another machine cannot share our memory
+      _shm_usable = false;
+    } else if (ok) {
+      ok = XShmGetImage(_display, _root, image, 0, 0, AllPlanes);
+      XShmDetach(_display, &info);
+      XSync(_display, False);
+      ok = ok && take_error(_display) == 0;
+    }
+  } else {
+    shmctl(info.shmid, IPC_RMID, nullptr);
+    image->data = nullptr;
+  }
+  if (ok) {
+    *result = image;  // still attached to our mapping of the segment
+    return true;
+  }
+  if (info.shmaddr != reinterpret_cast<char*>(-1) && info.shmaddr != nullptr) shmdt(info.shmaddr);
+  image->data = nullptr;
+  XDestroyImage(image);
+  return false;
+}
+
+ScreenCapture X11Input::screenshot() {
+  XImage* image = nullptr;
+  if (_capture_shm(&image)) {
+    ScreenCapture capture = to_rgb(image);
+    char* shared = image->data;
+    image->data = nullptr;
+    XDestroyImage(image);
+    shmdt(shared);
+    return capture;
+  }
+  image = XGetImage(_display, _root, 0, 0, DisplayWidth(_display, _screen),
+                    DisplayHeight(_display, _screen), AllPlanes, ZPixmap);
+  XSync(_display, False);
+  if (const int code = take_error(_display); code != 0 || image == nullptr) {
+    if (image != nullptr) XDestroyImage(image);
+    throw std::runtime_error("XGetImage failed: " + error_text(_display, code));
+  }
+  ScreenCapture capture = to_rgb(image);
+  XDestroyImage(image);
+  return capture;
+}
+
+}  // namespace orvane::pc::x11
