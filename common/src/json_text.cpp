@@ -19,15 +19,29 @@ void append_string(std::string& out, const std::string& text) {
   out += '"';
   for (char32_t c : decode_utf8(text)) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
       default:
-        if (c < 0x20 || (c > 0x7e && c < 0x10000 && c != 0x7f)) {
+        if (c < 0x20 || (c > 0x7e && c < 0x10000)) {
           append_u_escape(out, static_cast<unsigned>(c));
         } else if (c >= 0x10000) {
           const char32_t v = c - 0x10000;
@@ -59,12 +73,24 @@ void append_value(std::string& out, const nlohmann::ordered_json& v, std::option
     out.append(static_cast<std::size_t>(*indent) * depth, ' ');
   };
   switch (v.type()) {
-    case value_t::null: out += "null"; break;
-    case value_t::boolean: out += v.get<bool>() ? "true" : "false"; break;
-    case value_t::number_integer: out += std::to_string(v.get<std::int64_t>()); break;
-    case value_t::number_unsigned: out += std::to_string(v.get<std::uint64_t>()); break;
-    case value_t::number_float: append_float(out, v.get<double>()); break;
-    case value_t::string: append_string(out, v.get_ref<const std::string&>()); break;
+    case value_t::null:
+      out += "null";
+      break;
+    case value_t::boolean:
+      out += v.get<bool>() ? "true" : "false";
+      break;
+    case value_t::number_integer:
+      out += std::to_string(v.get<std::int64_t>());
+      break;
+    case value_t::number_unsigned:
+      out += std::to_string(v.get<std::uint64_t>());
+      break;
+    case value_t::number_float:
+      append_float(out, v.get<double>());
+      break;
+    case value_t::string:
+      append_string(out, v.get_ref<const std::string&>());
+      break;
     case value_t::array:
     case value_t::object: {
       const bool is_object = v.is_object();
@@ -88,8 +114,10 @@ void append_value(std::string& out, const nlohmann::ordered_json& v, std::option
       out += is_object ? '}' : ']';
       break;
     }
-    case value_t::binary: throw std::invalid_argument("binary values have no JSON text");
-    case value_t::discarded: throw std::invalid_argument("discarded value has no JSON text");
+    case value_t::binary:
+      throw std::invalid_argument("binary values have no JSON text");
+    case value_t::discarded:
+      throw std::invalid_argument("discarded value has no JSON text");
   }
 }
 

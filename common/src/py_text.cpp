@@ -49,6 +49,8 @@ std::string py_repr(double value) {
   return out + exp_digits;
 }
 
-std::string py_repr(std::int64_t value) { return std::to_string(value); }
+std::string py_repr(std::int64_t value) {
+  return std::to_string(value);
+}
 
 }  // namespace orvane::common

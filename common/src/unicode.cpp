@@ -75,8 +75,10 @@ bool is_alpha(char32_t c) {
     case UTF8PROC_CATEGORY_LL:
     case UTF8PROC_CATEGORY_LT:
     case UTF8PROC_CATEGORY_LM:
-    case UTF8PROC_CATEGORY_LO: return true;
-    default: return false;
+    case UTF8PROC_CATEGORY_LO:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -84,14 +86,20 @@ bool is_numeric(char32_t c) {
   switch (category(c)) {
     case UTF8PROC_CATEGORY_ND:
     case UTF8PROC_CATEGORY_NL:
-    case UTF8PROC_CATEGORY_NO: return true;
-    default: return false;
+    case UTF8PROC_CATEGORY_NO:
+      return true;
+    default:
+      return false;
   }
 }
 
-bool is_alnum(char32_t c) { return is_alpha(c) || is_numeric(c); }
+bool is_alnum(char32_t c) {
+  return is_alpha(c) || is_numeric(c);
+}
 
-bool is_word_char(char32_t c) { return c == U'_' || is_alnum(c); }
+bool is_word_char(char32_t c) {
+  return c == U'_' || is_alnum(c);
+}
 
 bool is_space(char32_t c) {
   if (category(c) == UTF8PROC_CATEGORY_ZS) return true;
@@ -99,8 +107,10 @@ bool is_space(char32_t c) {
   switch (prop->bidi_class) {
     case UTF8PROC_BIDI_CLASS_B:
     case UTF8PROC_BIDI_CLASS_S:
-    case UTF8PROC_BIDI_CLASS_WS: return true;
-    default: return false;
+    case UTF8PROC_BIDI_CLASS_WS:
+      return true;
+    default:
+      return false;
   }
 }
 

@@ -66,9 +66,10 @@ std::unique_ptr<Clock::Alarm> SystemClock::schedule(asio::any_io_executor execut
   auto alarm = std::make_unique<SystemAlarm>(std::move(executor));
   const auto delay = std::chrono::duration<double>(std::max(seconds, 0.0));
   alarm->timer.expires_after(std::chrono::duration_cast<asio::steady_timer::duration>(delay));
-  alarm->timer.async_wait([alive = alarm->alive, wake = std::move(wake)](boost::system::error_code ec) {
-    if (!ec && *alive) wake();
-  });
+  alarm->timer.async_wait(
+      [alive = alarm->alive, wake = std::move(wake)](boost::system::error_code ec) {
+        if (!ec && *alive) wake();
+      });
   return alarm;
 }
 
@@ -106,7 +107,9 @@ struct VirtualAlarm final : Clock::Alarm {
 VirtualClock::VirtualClock(double start_time)
     : _now(start_time), _alarms(std::make_shared<AlarmMap>()) {}
 
-double VirtualClock::time() const { return _now; }
+double VirtualClock::time() const {
+  return _now;
+}
 
 std::unique_ptr<Clock::Alarm> VirtualClock::schedule(asio::any_io_executor, double seconds,
                                                      std::function<void()> wake) {
@@ -145,9 +148,13 @@ void VirtualClock::run_for(asio::io_context& io, double seconds) {
   poll(io);
 }
 
-void VirtualClock::advance(double seconds) { _now += std::max(seconds, 0.0); }
+void VirtualClock::advance(double seconds) {
+  _now += std::max(seconds, 0.0);
+}
 
-std::size_t VirtualClock::pending_alarms() const { return _alarms->size(); }
+std::size_t VirtualClock::pending_alarms() const {
+  return _alarms->size();
+}
 
 // --- the process-wide clock --------------------------------------------------------------------
 
@@ -158,7 +165,9 @@ std::shared_ptr<Clock>& current_clock() {
 }
 }  // namespace
 
-Clock& clock() { return *current_clock(); }
+Clock& clock() {
+  return *current_clock();
+}
 
 void set_clock(std::shared_ptr<Clock> clock) {
   current_clock() = clock ? std::move(clock) : std::make_shared<SystemClock>();

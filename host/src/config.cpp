@@ -18,10 +18,13 @@ std::filesystem::path home_dir() {
       found->pw_dir != nullptr && *found->pw_dir != '\0') {
     return found->pw_dir;
   }
-  throw std::runtime_error("cannot find the home directory: HOME is not set and the user has no "
-                           "password database entry");
+  throw std::runtime_error(
+      "cannot find the home directory: HOME is not set and the user has no "
+      "password database entry");
 }
 
-std::filesystem::path orvane_dir() { return home_dir() / ".orvane"; }
+std::filesystem::path orvane_dir() {
+  return home_dir() / ".orvane";
+}
 
 }  // namespace orvane::host

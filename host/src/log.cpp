@@ -24,7 +24,8 @@ std::string demangle(const char* name) {
 
 // Host sinks: stderr (level from ORVANE_LOG_LEVEL, default info) plus whatever captures attach.
 struct Sinks {
-  std::shared_ptr<spdlog::sinks::dist_sink_mt> root = std::make_shared<spdlog::sinks::dist_sink_mt>();
+  std::shared_ptr<spdlog::sinks::dist_sink_mt> root =
+      std::make_shared<spdlog::sinks::dist_sink_mt>();
   spdlog::level::level_enum logger_level = spdlog::level::debug;
 
   Sinks() {
@@ -107,7 +108,9 @@ LogCapture::LogCapture() : _state(std::make_shared<State>()) {
   sinks().root->add_sink(_state);
 }
 
-LogCapture::~LogCapture() { sinks().root->remove_sink(_state); }
+LogCapture::~LogCapture() {
+  sinks().root->remove_sink(_state);
+}
 
 std::vector<LogRecord> LogCapture::records() const {
   std::lock_guard lock(_state->mutex_);

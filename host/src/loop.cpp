@@ -95,9 +95,8 @@ struct Task::Private {
                     asio::awaitable<void> body) {
     asio::co_spawn(
         executor, run(task, std::move(body)),
-        asio::bind_cancellation_slot(task->_p->signal.slot(), [task](std::exception_ptr error) {
-          finish(task, error);
-        }));
+        asio::bind_cancellation_slot(task->_p->signal.slot(),
+                                     [task](std::exception_ptr error) { finish(task, error); }));
   }
 
   static asio::awaitable<void> run(TaskPtr task, asio::awaitable<void> body) {
@@ -110,7 +109,9 @@ struct Task::Private {
 Task::Task(std::string name) : _name(std::move(name)), _p(std::make_unique<Private>()) {}
 Task::~Task() = default;
 
-bool Task::cancelled() const { return _done && is_cancellation(_error); }
+bool Task::cancelled() const {
+  return _done && is_cancellation(_error);
+}
 
 void Task::cancel() {
   if (_done) return;
@@ -162,7 +163,9 @@ void Event::set() {
   _waiters.clear();
 }
 
-void Event::clear() { _set = false; }
+void Event::clear() {
+  _set = false;
+}
 
 asio::awaitable<void> Event::wait() {
   if (_set) co_return;
@@ -191,6 +194,8 @@ asio::awaitable<bool> Event::wait(double timeout_seconds) {
   throw_cancelled();
 }
 
-asio::awaitable<void> sleep(double seconds) { co_await clock().sleep(seconds); }
+asio::awaitable<void> sleep(double seconds) {
+  co_await clock().sleep(seconds);
+}
 
 }  // namespace orvane::host

@@ -56,7 +56,8 @@ struct Fd {
 
 void make_pipe(Fd& read_end, Fd& write_end) {
   int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) throw ProcessStartError(std::string("pipe: ") + std::strerror(errno));
+  if (::pipe2(fds, O_CLOEXEC) != 0)
+    throw ProcessStartError(std::string("pipe: ") + std::strerror(errno));
   read_end.fd = fds[0];
   write_end.fd = fds[1];
 }
@@ -182,7 +183,8 @@ ProcessResult run_process(const std::vector<std::string>& args, const ProcessOpt
     }
     const pid_t done = ::waitpid(pid, &status, WNOHANG);
     if (done == pid) break;
-    if (done < 0 && errno != EINTR) throw ProcessError(std::string("waitpid: ") + std::strerror(errno));
+    if (done < 0 && errno != EINTR)
+      throw ProcessError(std::string("waitpid: ") + std::strerror(errno));
   }
   // Output still buffered in the pipe; a background grandchild may hold it open, so do not block.
   if (out_read.fd >= 0) {
@@ -195,10 +197,10 @@ ProcessResult run_process(const std::vector<std::string>& args, const ProcessOpt
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   if (options.check && result.exit_code != 0) {
     ProcessExitError error(
-        WIFSIGNALED(status)
-            ? "Command '" + args_repr(args) + "' died with signal " + std::to_string(WTERMSIG(status)) + "."
-            : "Command '" + args_repr(args) + "' returned non-zero exit status " +
-                  std::to_string(result.exit_code) + ".");
+        WIFSIGNALED(status) ? "Command '" + args_repr(args) + "' died with signal " +
+                                  std::to_string(WTERMSIG(status)) + "."
+                            : "Command '" + args_repr(args) + "' returned non-zero exit status " +
+                                  std::to_string(result.exit_code) + ".");
     error.exit_code = result.exit_code;
     throw error;
   }

@@ -9,8 +9,14 @@ namespace orvane::common {
 // ("2.0", "0.1", "1e+16", "1e-05", "inf", "nan").
 std::string py_repr(double value);
 std::string py_repr(std::int64_t value);
-inline std::string py_repr(int value) { return py_repr(static_cast<std::int64_t>(value)); }
-inline std::string py_repr(bool value) { return value ? "True" : "False"; }
-inline std::string py_none() { return "None"; }
+inline std::string py_repr(int value) {
+  return py_repr(static_cast<std::int64_t>(value));
+}
+inline std::string py_repr(bool value) {
+  return value ? "True" : "False";
+}
+inline std::string py_none() {
+  return "None";
+}
 
 }  // namespace orvane::common

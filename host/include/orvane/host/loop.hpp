@@ -54,6 +54,14 @@ using TaskPtr = std::shared_ptr<Task>;
 TaskPtr spawn(boost::asio::any_io_executor executor, std::string name,
               boost::asio::awaitable<void> body);
 
+// Runs the coroutine lambda `f`, keeping it (and so its captures) alive until it ends. A coroutine
+// lambda called as a temporary, spawn(ex, "x", [&]() -> awaitable<void> {...}()), would read its
+// captures from a destroyed closure.
+template <class F>
+boost::asio::awaitable<void> run_owned(F f) {
+  co_await f();
+}
+
 // Names of the tasks that have started and not yet ended, in start order.
 std::vector<std::string> live_task_names();
 

@@ -29,15 +29,15 @@ class ProcessExitError : public ProcessError {  // non-zero exit while `check` w
 };
 
 struct ProcessOptions {
-  double timeout_seconds = 0;      // 0: no time-out
-  bool capture_output = false;     // keep standard output (else it goes to /dev/null)
-  bool check = false;              // a non-zero exit status is a ProcessExitError
+  double timeout_seconds = 0;        // 0: no time-out
+  bool capture_output = false;       // keep standard output (else it goes to /dev/null)
+  bool check = false;                // a non-zero exit status is a ProcessExitError
   std::optional<std::string> input;  // written to standard input, which is then closed
 };
 
 struct ProcessResult {
-  int exit_code = 0;        // the exit status, or 128 + signal number
-  std::string output;       // standard output when captured
+  int exit_code = 0;   // the exit status, or 128 + signal number
+  std::string output;  // standard output when captured
 };
 
 // Runs args[0] (looked up on PATH) with the arguments; waits for its end.
