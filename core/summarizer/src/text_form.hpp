@@ -1,0 +1,20 @@
+#pragma once
+// How values of a message or a summary record read as text.
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+
+namespace orvane::summarizer {
+
+// Text unchanged, numbers in decimal notation, everything else (null, booleans, objects, arrays)
+// as compact JSON.
+std::string text_form(const nlohmann::ordered_json& value);
+
+// A message's `content` as text: null is empty, a list of content blocks is the text of its
+// {"type": "text"} blocks and the compact JSON of any other block, joined by line feeds.
+std::string content_text(const nlohmann::ordered_json& content);
+
+// The text without white space (as str.isspace counts it) at either end.
+std::string strip(std::string_view text);
+
+}  // namespace orvane::summarizer

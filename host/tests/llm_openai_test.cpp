@@ -1,0 +1,286 @@
+#include "orvane/host/llm_openai.hpp"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <boost/asio/as_tuple.hpp>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <chrono>
+#include <functional>
+#include <optional>
+
+#include "orvane/host/loop.hpp"
+
+namespace orvane::host {
+namespace {
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+using Json = nlohmann::ordered_json;
+using Request = http::request<http::string_body>;
+using Response = http::response<http::string_body>;
+
+constexpr auto as_result = asio::as_tuple(asio::use_awaitable);
+
+Response reply(http::status status, std::string body) {
+  Response response{status, 11};
+  response.set(http::field::content_type, "application/json");
+  response.body() = std::move(body);
+  response.prepare_payload();
+  return response;
+}
+
+Response completion(const Json& content) {
+  Json body = {{"id", "c1"},
+               {"object", "chat.completion"},
+               {"choices", Json::array({{{"index", 0},
+                                         {"message", {{"role", "assistant"}, {"content", content}}},
+                                         {"finish_reason", "stop"}}})}};
+  return reply(http::status::ok, body.dump());
+}
+
+// An HTTP server on 127.0.0.1 that answers each request with the handler's response, or holds
+// the connection open without answering when the handler gives none.
+class TestServer {
+ public:
+  using Handler = std::function<std::optional<Response>(const Request&)>;
+
+  TestServer(asio::io_context& io, Handler handler)
+      : _acceptor(io, {asio::ip::make_address("127.0.0.1"), 0}), _handler(std::move(handler)) {
+    asio::co_spawn(io, serve(), asio::detached);
+  }
+
+  std::string base_url() const {
+    return "http://127.0.0.1:" + std::to_string(_acceptor.local_endpoint().port()) + "/v1";
+  }
+  std::vector<Request> requests;
+
+ private:
+  asio::awaitable<void> serve() {
+    while (true) {
+      auto [error, socket] = co_await _acceptor.async_accept(as_result);
+      if (error) co_return;
+      beast::tcp_stream stream(std::move(socket));
+      beast::flat_buffer buffer;
+      Request request;
+      if (auto [read_error, n] = co_await http::async_read(stream, buffer, request, as_result);
+          read_error) {
+        continue;
+      }
+      requests.push_back(request);
+      std::optional<Response> response = _handler(request);
+      if (!response) {
+        _held.push_back(std::move(stream));
+        continue;
+      }
+      co_await http::async_write(stream, *response, as_result);
+      boost::system::error_code ignored;
+      stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
+    }
+  }
+
+  tcp::acceptor _acceptor;
+  Handler _handler;
+  std::vector<beast::tcp_stream> _held;
+};
+
+// Runs `work` on `io` to its end and returns its result, or rethrows its error.
+template <class T>
+T run(asio::io_context& io, asio::awaitable<T> work) {
+  std::optional<T> result;
+  std::exception_ptr failure;
+  asio::co_spawn(io, std::move(work), [&](std::exception_ptr error, T value) {
+    failure = error;
+    if (!error) result = std::move(value);
+    io.stop();
+  });
+  io.run();
+  if (failure) std::rethrow_exception(failure);
+  return std::move(*result);
+}
+
+OpenAiConfig config_for(const std::string& base_url, double timeout = 5.0) {
+  return OpenAiConfig{base_url, "test-model", "secret-key", timeout};
+}
+
+Json chat() {
+  return Json::array(
+      {{{"role", "system"}, {"content", "Be brief."}}, {{"role", "user"}, {"content", "Größe?"}}});
+}
+
+// Runs `work` and returns the LlmError message it must fail with.
+std::string error_of(asio::io_context& io, asio::awaitable<LlmResponse> work) {
+  try {
+    run(io, std::move(work));
+  } catch (const LlmError& error) {
+    return error.what();
+  }
+  ADD_FAILURE() << "the call did not fail with LlmError";
+  return {};
+}
+
+TEST(OpenAiClient, PostsTheChatCompletionRequestAndReturnsTheFirstChoice) {
+  asio::io_context io;
+  TestServer server(io, [](const Request&) { return completion("Kurz: 42."); });
+  OpenAiClient client(config_for(server.base_url() + "/"));
+
+  const LlmResponse response = run(io, client.complete(chat(), 0.2, 2048));
+
+  EXPECT_EQ(response.content, "Kurz: 42.");
+  ASSERT_EQ(server.requests.size(), 1u);
+  const Request& request = server.requests[0];
+  EXPECT_EQ(request.method(), http::verb::post);
+  EXPECT_EQ(request.target(), "/v1/chat/completions");
+  EXPECT_EQ(request[http::field::authorization], "Bearer secret-key");
+  EXPECT_EQ(request[http::field::content_type], "application/json");
+  EXPECT_EQ(Json::parse(request.body()), Json({{"model", "test-model"},
+                                               {"messages", chat()},
+                                               {"temperature", 0.2},
+                                               {"max_tokens", 2048}}));
+}
+
+TEST(OpenAiClient, LeavesOutTheKeyAndModelWhenNotConfigured) {
+  asio::io_context io;
+  TestServer server(io, [](const Request&) { return completion(nullptr); });
+  OpenAiClient client(OpenAiConfig{server.base_url(), "", "", 5.0});
+
+  const LlmResponse response = run(io, client.complete(chat(), 0.5, 10));
+
+  EXPECT_EQ(response.content, std::nullopt);  // a null content is no reply, not "null"
+  ASSERT_EQ(server.requests.size(), 1u);
+  EXPECT_EQ(server.requests[0].count(http::field::authorization), 0u);
+  EXPECT_FALSE(Json::parse(server.requests[0].body()).contains("model"));
+}
+
+TEST(OpenAiClient, ReportsAnErrorStatusWithTheStartOfTheBody) {
+  asio::io_context io;
+  TestServer server(io, [](const Request&) {
+    return reply(http::status::internal_server_error, "model exploded\n" + std::string(300, 'x'));
+  });
+  OpenAiClient client(config_for(server.base_url()));
+
+  const std::string message = error_of(io, client.complete(chat(), 0.2, 2048));
+
+  EXPECT_EQ(message, "LLM server at " + server.base_url() +
+                         "/chat/completions answered 500 Internal Server Error: model exploded " +
+                         std::string(185, 'x') + "...");
+}
+
+TEST(OpenAiClient, ReportsRepliesThatAreNotChatCompletions) {
+  asio::io_context io;
+  std::vector<std::string> bodies = {"<html>busy</html>", R"({"error": "no model loaded"})",
+                                     R"({"choices": []})",
+                                     R"({"choices": [{"message": {"content": [1, 2]}}]})"};
+  std::size_t next = 0;
+  TestServer server(io, [&](const Request&) { return reply(http::status::ok, bodies[next++]); });
+  OpenAiClient client(config_for(server.base_url()));
+  const std::string at = "LLM server at " + server.base_url() + "/chat/completions ";
+
+  EXPECT_EQ(error_of(io, client.complete(chat(), 0.2, 10)),
+            at + "sent a reply that is not JSON: <html>busy</html>");
+  io.restart();
+  EXPECT_EQ(error_of(io, client.complete(chat(), 0.2, 10)),
+            at + R"(sent a reply without choices[0].message: {"error": "no model loaded"})");
+  io.restart();
+  EXPECT_EQ(error_of(io, client.complete(chat(), 0.2, 10)),
+            at + R"(sent a reply without choices[0].message: {"choices": []})");
+  io.restart();
+  EXPECT_EQ(error_of(io, client.complete(chat(), 0.2, 10)),
+            at + "sent a message content that is not text: [1,2]");
+}
+
+TEST(OpenAiClient, TimesOutWhenTheServerNeverAnswers) {
+  asio::io_context io;
+  TestServer server(io, [](const Request&) { return std::nullopt; });
+  OpenAiClient client(config_for(server.base_url(), 0.3));
+
+  const auto start = std::chrono::steady_clock::now();
+  const std::string message = error_of(io, client.complete(chat(), 0.2, 10));
+  const double waited =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+  EXPECT_EQ(message, "LLM request to " + server.base_url() +
+                         "/chat/completions timed out after 0.3 s while reading the reply");
+  EXPECT_GE(waited, 0.25);
+  EXPECT_LT(waited, 3.0);
+}
+
+TEST(OpenAiClient, ReportsARefusedConnection) {
+  asio::io_context io;
+  unsigned short port = 0;
+  {
+    tcp::acceptor closed(io, {asio::ip::make_address("127.0.0.1"), 0});
+    port = closed.local_endpoint().port();
+  }
+  const std::string base_url = "http://127.0.0.1:" + std::to_string(port) + "/v1";
+  OpenAiClient client(config_for(base_url));
+
+  EXPECT_EQ(error_of(io, client.complete(chat(), 0.2, 10)),
+            "LLM request to " + base_url +
+                "/chat/completions failed while connecting: " + "Connection refused");
+}
+
+// A coroutine of its own (not a lambda) so that nothing it uses dies with a temporary.
+asio::awaitable<void> call_into(OpenAiClient& client, std::optional<LlmResponse>& response) {
+  response = co_await client.complete(chat(), 0.2, 10);
+}
+
+TEST(OpenAiClient, CancellingTheAwaitingTaskAbortsThePendingRequest) {
+  asio::io_context io;
+  TestServer server(io, [](const Request&) { return std::nullopt; });
+  OpenAiClient client(config_for(server.base_url(), 30.0));
+  std::optional<LlmResponse> response;
+  TaskPtr task = spawn(io.get_executor(), "llm-call", call_into(client, response));
+  asio::steady_timer timer(io, std::chrono::milliseconds(200));
+  timer.async_wait([&](boost::system::error_code) { task->cancel(); });
+
+  while (!task->done()) io.run_one();
+
+  EXPECT_TRUE(task->cancelled());
+  EXPECT_FALSE(response.has_value());
+  EXPECT_EQ(server.requests.size(), 1u);  // the request was pending, not refused
+}
+
+TEST(OpenAiConfig, ReadsTheEnvironment) {
+  setenv("ORVANE_LLM_URL", "https://llm.example.org/v1", 1);
+  setenv("ORVANE_LLM_MODEL", "qwen", 1);
+  setenv("ORVANE_LLM_API_KEY", "k-1", 1);
+  setenv("ORVANE_LLM_TIMEOUT", "12.5", 1);
+  const OpenAiConfig config = OpenAiConfig::from_env();
+  EXPECT_EQ(config.base_url, "https://llm.example.org/v1");
+  EXPECT_EQ(config.model, "qwen");
+  EXPECT_EQ(config.api_key, "k-1");
+  EXPECT_EQ(config.timeout_seconds, 12.5);
+
+  setenv("ORVANE_LLM_TIMEOUT", "soon", 1);
+  EXPECT_THROW(OpenAiConfig::from_env(), LlmError);
+  setenv("ORVANE_LLM_TIMEOUT", "-1", 1);
+  EXPECT_THROW(OpenAiConfig::from_env(), LlmError);
+  unsetenv("ORVANE_LLM_TIMEOUT");
+  EXPECT_EQ(OpenAiConfig::from_env().timeout_seconds, 120.0);
+  unsetenv("ORVANE_LLM_URL");
+  EXPECT_THROW(OpenAiConfig::from_env(), LlmError);
+  unsetenv("ORVANE_LLM_MODEL");
+  unsetenv("ORVANE_LLM_API_KEY");
+}
+
+TEST(OpenAiConfig, RejectsBaseUrlsItCannotReach) {
+  for (const char* url : {"ftp://host/v1", "127.0.0.1:8080/v1", "http:///v1", "http://host:0/v1",
+                          "http://host:99999", "http://user@host/v1", "http://[::1/v1"}) {
+    EXPECT_THROW(OpenAiClient(OpenAiConfig{url, "", "", 5.0}), LlmError) << url;
+  }
+  EXPECT_THROW(OpenAiClient(OpenAiConfig{"http://host/v1", "", "", 0.0}), LlmError);
+  EXPECT_NO_THROW(OpenAiClient(OpenAiConfig{"http://[::1]:8080", "", "", 5.0}));
+}
+
+}  // namespace
+}  // namespace orvane::host
