@@ -87,53 +87,92 @@ Coefficients compute_coefficients(int in_size, int out_size) {
   return result;
 }
 
+// Branch-free so that the loops around it vectorise; the shift is arithmetic, so negative sums
+// give 0 as they should.
 inline std::uint8_t clip8(std::int32_t v) {
-  if (v >= (1 << PRECISION_BITS << 8)) return 255;
-  if (v <= 0) return 0;
-  return static_cast<std::uint8_t>(v >> PRECISION_BITS);
+  return static_cast<std::uint8_t>(std::clamp(v >> PRECISION_BITS, 0, 255));
 }
 
+// The horizontal pass works on blocks of rows, interleaved so that one source column of the
+// block (BLOCK_ROWS pixels, three channels each) is contiguous: each tap is then a multiply-add
+// over LANES neighbouring values, which the compiler vectorises; along a single row the taps of
+// neighbouring outputs overlap and it would stay scalar.
+constexpr int BLOCK_ROWS = 16;
+constexpr int LANES = BLOCK_ROWS * 3;
+
 template <int Taps>
-void horizontal_row(const std::uint8_t* in, std::uint8_t* out, int out_width, const Coefficients& c,
-                    int runtime_taps) {
+[[gnu::always_inline]] inline void horizontal_block_taps(const std::uint8_t* columns,
+                                                         std::uint8_t* out, int out_width,
+                                                         const Coefficients& c, int runtime_taps) {
   const int taps = Taps > 0 ? Taps : runtime_taps;
   const std::int32_t* k = c.weights.data();
   for (int xx = 0; xx < out_width; ++xx, k += taps) {
-    const std::uint8_t* p = in + static_cast<std::ptrdiff_t>(c.first[xx]) * 3;
-    std::int32_t r = ROUNDING, g = ROUNDING, b = ROUNDING;
+    const std::uint8_t* p = columns + static_cast<std::ptrdiff_t>(c.first[xx]) * LANES;
+    std::int32_t acc[LANES];
+    for (int j = 0; j < LANES; ++j) acc[j] = ROUNDING;
     for (int t = 0; t < taps; ++t) {
-      r += p[t * 3 + 0] * k[t];
-      g += p[t * 3 + 1] * k[t];
-      b += p[t * 3 + 2] * k[t];
+      const std::int32_t w = k[t];
+      for (int j = 0; j < LANES; ++j) acc[j] += p[t * LANES + j] * w;
     }
-    out[xx * 3 + 0] = clip8(r);
-    out[xx * 3 + 1] = clip8(g);
-    out[xx * 3 + 2] = clip8(b);
+    std::uint8_t* o = out + static_cast<std::ptrdiff_t>(xx) * LANES;
+    for (int j = 0; j < LANES; ++j) o[j] = clip8(acc[j]);
   }
 }
 
-using RowFunction = void (*)(const std::uint8_t*, std::uint8_t*, int, const Coefficients&, int);
-
-RowFunction horizontal_function(int taps) {
-  switch (taps) {
+// Built for AVX2 as well, chosen at run time where the processor has it.
+[[gnu::target_clones("avx2", "default")]] void horizontal_block(const std::uint8_t* columns,
+                                                                std::uint8_t* out, int out_width,
+                                                                const Coefficients& c) {
+  switch (c.taps) {
     case 1:
-      return horizontal_row<1>;
+      return horizontal_block_taps<1>(columns, out, out_width, c, 1);
     case 2:
-      return horizontal_row<2>;
+      return horizontal_block_taps<2>(columns, out, out_width, c, 2);
     case 3:
-      return horizontal_row<3>;
+      return horizontal_block_taps<3>(columns, out, out_width, c, 3);
     case 4:
-      return horizontal_row<4>;
+      return horizontal_block_taps<4>(columns, out, out_width, c, 4);
     case 5:
-      return horizontal_row<5>;
+      return horizontal_block_taps<5>(columns, out, out_width, c, 5);
     case 6:
-      return horizontal_row<6>;
+      return horizontal_block_taps<6>(columns, out, out_width, c, 6);
     case 7:
-      return horizontal_row<7>;
+      return horizontal_block_taps<7>(columns, out, out_width, c, 7);
     case 8:
-      return horizontal_row<8>;
+      return horizontal_block_taps<8>(columns, out, out_width, c, 8);
     default:
-      return horizontal_row<0>;
+      return horizontal_block_taps<0>(columns, out, out_width, c, c.taps);
+  }
+}
+
+// Pixel copies move four bytes where three are due: the extra byte lands where the next copy
+// writes anyway. The last pixel of a row is copied exactly, so nothing passes a buffer's end.
+inline void copy_pixel_wide(std::uint8_t* to, const std::uint8_t* from) {
+  std::memcpy(to, from, 4);
+}
+inline void copy_pixel(std::uint8_t* to, const std::uint8_t* from) {
+  std::memcpy(to, from, 3);
+}
+
+// Rows of a block into columns: columns[x * LANES + r * 3 + channel]. Rows past `rows` keep
+// stale values; their results are never copied out.
+void interleave(const std::uint8_t* in, std::size_t in_stride, int rows, int width,
+                std::uint8_t* columns) {
+  for (int x = 0; x + 1 < width; ++x) {
+    std::uint8_t* col = columns + static_cast<std::ptrdiff_t>(x) * LANES;
+    for (int r = 0; r < rows; ++r) copy_pixel_wide(col + r * 3, in + r * in_stride + x * 3);
+  }
+  std::uint8_t* col = columns + static_cast<std::ptrdiff_t>(width - 1) * LANES;
+  for (int r = 0; r < rows; ++r) copy_pixel(col + r * 3, in + r * in_stride + (width - 1) * 3);
+}
+
+void deinterleave(const std::uint8_t* block, int rows, int width, std::uint8_t* out,
+                  std::size_t out_stride) {
+  for (int r = 0; r < rows; ++r) {
+    std::uint8_t* o = out + r * out_stride;
+    const std::uint8_t* b = block + r * 3;
+    for (int xx = 0; xx + 1 < width; ++xx) copy_pixel_wide(o + xx * 3, b + xx * LANES);
+    copy_pixel(o + (width - 1) * 3, b + static_cast<std::ptrdiff_t>(width - 1) * LANES);
   }
 }
 
@@ -144,14 +183,33 @@ RgbImage resample_horizontal(const RgbImage& src, int out_width, int row_begin, 
   out.width = out_width;
   out.height = row_end - row_begin;
   out.pixels.resize(static_cast<std::size_t>(out.width) * out.height * 3);
-  const RowFunction row = horizontal_function(c.taps);
   const std::size_t in_stride = static_cast<std::size_t>(src.width) * 3;
   const std::size_t out_stride = static_cast<std::size_t>(out_width) * 3;
-  for (int y = row_begin; y < row_end; ++y) {
-    row(src.pixels.data() + y * in_stride, out.pixels.data() + (y - row_begin) * out_stride,
-        out_width, c, c.taps);
+  std::vector<std::uint8_t> columns(static_cast<std::size_t>(src.width) * LANES, 0);
+  std::vector<std::uint8_t> block_out(static_cast<std::size_t>(out_width) * LANES);
+  for (int y0 = row_begin; y0 < row_end; y0 += BLOCK_ROWS) {
+    const int rows = std::min(BLOCK_ROWS, row_end - y0);
+    const std::uint8_t* in = src.pixels.data() + y0 * in_stride;
+    interleave(in, in_stride, rows, src.width, columns.data());
+    horizontal_block(columns.data(), block_out.data(), out_width, c);
+    deinterleave(block_out.data(), rows, out_width,
+                 out.pixels.data() + (y0 - row_begin) * out_stride, out_stride);
   }
   return out;
+}
+
+[[gnu::target_clones("avx2", "default")]] void vertical_row(const std::uint8_t* rows,
+                                                            std::size_t stride,
+                                                            const std::int32_t* k, int taps,
+                                                            std::int32_t* acc, std::uint8_t* out) {
+  for (std::size_t i = 0; i < stride; ++i) acc[i] = ROUNDING;
+  for (int t = 0; t < taps; ++t) {
+    const std::int32_t w = k[t];
+    if (w == 0) continue;
+    const std::uint8_t* in = rows + t * stride;
+    for (std::size_t i = 0; i < stride; ++i) acc[i] += in[i] * w;
+  }
+  for (std::size_t i = 0; i < stride; ++i) out[i] = clip8(acc[i]);
 }
 
 // Source rows start at `row_offset` in the coefficient numbering (rows the horizontal pass
@@ -165,18 +223,9 @@ RgbImage resample_vertical(const RgbImage& src, int out_height, const Coefficien
   out.pixels.resize(stride * out_height);
   std::vector<std::int32_t> acc(stride);
   for (int yy = 0; yy < out_height; ++yy) {
-    std::int32_t* a = acc.data();
-    std::fill(acc.begin(), acc.end(), ROUNDING);
-    const std::int32_t* k = &c.weights[static_cast<std::size_t>(yy) * c.taps];
-    const int first = c.first[yy] - row_offset;
-    for (int t = 0; t < c.taps; ++t) {
-      const std::int32_t w = k[t];
-      if (w == 0) continue;
-      const std::uint8_t* in = src.pixels.data() + (first + t) * stride;
-      for (std::size_t i = 0; i < stride; ++i) a[i] += in[i] * w;
-    }
-    std::uint8_t* o = out.pixels.data() + yy * stride;
-    for (std::size_t i = 0; i < stride; ++i) o[i] = clip8(a[i]);
+    vertical_row(src.pixels.data() + (c.first[yy] - row_offset) * stride, stride,
+                 &c.weights[static_cast<std::size_t>(yy) * c.taps], c.taps, acc.data(),
+                 out.pixels.data() + yy * stride);
   }
   return out;
 }
