@@ -17,7 +17,7 @@ using testing::TempDir;
 void expect_round_trip(const RgbImage& image, const std::string& what) {
   std::vector<PngSettings> all = {png_settings(PngEffort::Fast), png_settings(PngEffort::Smallest)};
   for (auto filter : {RowFilter::None, RowFilter::Sub, RowFilter::Up, RowFilter::Average,
-                      RowFilter::Paeth, RowFilter::MinSumAbs}) {
+                      RowFilter::Paeth, RowFilter::MinSumAbs, RowFilter::MinEntropy}) {
     all.push_back({filter, 1});
   }
   for (const auto& settings : all) {

@@ -91,6 +91,7 @@ TEST(ImageResize, RefusesEmptyTargetsAndInconsistentImages) {
   const RgbImage source = testing::random_image(4, 4, 11);
   EXPECT_THROW(resize_bicubic(source, 0, 4), ImageError);
   EXPECT_THROW(resize_bicubic(source, 4, -1), ImageError);
+  EXPECT_THROW(resize_bicubic(source, 1 << 20, 1 << 20), ImageError);
   RgbImage short_pixels = source;
   short_pixels.pixels.pop_back();
   EXPECT_THROW(resize_bicubic(short_pixels, 2, 2), ImageError);

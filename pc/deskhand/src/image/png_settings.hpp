@@ -12,7 +12,8 @@ enum class RowFilter {
   Up,
   Average,
   Paeth,
-  MinSumAbs,  // per row, the filter whose output bytes, read as signed, sum to the least magnitude
+  MinSumAbs,   // per row, the filter whose output bytes, read as signed, sum to the least magnitude
+  MinEntropy,  // per row, of the filters that MinSumAbs ranks best, the one of least entropy
 };
 
 struct PngSettings {

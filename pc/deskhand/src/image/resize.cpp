@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -177,12 +178,9 @@ void deinterleave(const std::uint8_t* block, int rows, int width, std::uint8_t* 
 }
 
 // Rows [row_begin, row_end) of the source, each resampled to out_width.
-RgbImage resample_horizontal(const RgbImage& src, int out_width, int row_begin, int row_end) {
+void resample_horizontal(const RgbImage& src, int out_width, int row_begin, int row_end,
+                         std::uint8_t* out) {
   const Coefficients c = compute_coefficients(src.width, out_width);
-  RgbImage out;
-  out.width = out_width;
-  out.height = row_end - row_begin;
-  out.pixels.resize(static_cast<std::size_t>(out.width) * out.height * 3);
   const std::size_t in_stride = static_cast<std::size_t>(src.width) * 3;
   const std::size_t out_stride = static_cast<std::size_t>(out_width) * 3;
   std::vector<std::uint8_t> columns(static_cast<std::size_t>(src.width) * LANES, 0);
@@ -192,10 +190,9 @@ RgbImage resample_horizontal(const RgbImage& src, int out_width, int row_begin, 
     const std::uint8_t* in = src.pixels.data() + y0 * in_stride;
     interleave(in, in_stride, rows, src.width, columns.data());
     horizontal_block(columns.data(), block_out.data(), out_width, c);
-    deinterleave(block_out.data(), rows, out_width,
-                 out.pixels.data() + (y0 - row_begin) * out_stride, out_stride);
+    deinterleave(block_out.data(), rows, out_width, out + (y0 - row_begin) * out_stride,
+                 out_stride);
   }
-  return out;
 }
 
 [[gnu::target_clones("avx2", "default")]] void vertical_row(const std::uint8_t* rows,
@@ -214,20 +211,15 @@ RgbImage resample_horizontal(const RgbImage& src, int out_width, int row_begin, 
 
 // Source rows start at `row_offset` in the coefficient numbering (rows the horizontal pass
 // skipped).
-RgbImage resample_vertical(const RgbImage& src, int out_height, const Coefficients& c,
-                           int row_offset) {
-  RgbImage out;
-  out.width = src.width;
-  out.height = out_height;
-  const std::size_t stride = static_cast<std::size_t>(src.width) * 3;
-  out.pixels.resize(stride * out_height);
+void resample_vertical(const std::uint8_t* src, int width, int out_height, const Coefficients& c,
+                       int row_offset, std::uint8_t* out) {
+  const std::size_t stride = static_cast<std::size_t>(width) * 3;
   std::vector<std::int32_t> acc(stride);
   for (int yy = 0; yy < out_height; ++yy) {
-    vertical_row(src.pixels.data() + (c.first[yy] - row_offset) * stride, stride,
+    vertical_row(src + (c.first[yy] - row_offset) * stride, stride,
                  &c.weights[static_cast<std::size_t>(yy) * c.taps], c.taps, acc.data(),
-                 out.pixels.data() + yy * stride);
+                 out + yy * stride);
   }
-  return out;
 }
 
 void check_image(const RgbImage& image) {
@@ -243,22 +235,35 @@ void check_image(const RgbImage& image) {
 
 RgbImage resize_bicubic(const RgbImage& source, int width, int height) {
   check_image(source);
-  if (width <= 0 || height <= 0) {
+  // Far beyond any screen; refused rather than attempted.
+  constexpr std::size_t MAX_PIXELS = std::size_t{1} << 28;
+  if (width <= 0 || height <= 0 || static_cast<std::size_t>(width) * height > MAX_PIXELS) {
     throw ImageError("invalid target size " + std::to_string(width) + "x" + std::to_string(height));
   }
   const bool need_horizontal = width != source.width;
   const bool need_vertical = height != source.height;
   if (!need_horizontal && !need_vertical) return source;
 
+  RgbImage out{width, height, {}};
+  out.pixels.resize(static_cast<std::size_t>(width) * height * 3);
+  if (!need_vertical) {
+    resample_horizontal(source, width, 0, source.height, out.pixels.data());
+    return out;
+  }
   const Coefficients vertical = compute_coefficients(source.height, height);
-  if (!need_horizontal) return resample_vertical(source, height, vertical, 0);
-  if (!need_vertical) return resample_horizontal(source, width, 0, source.height);
-
-  // Only the rows that the vertical pass reads go through the horizontal pass.
+  if (!need_horizontal) {
+    resample_vertical(source.pixels.data(), width, height, vertical, 0, out.pixels.data());
+    return out;
+  }
+  // Only the rows that the vertical pass reads go through the horizontal pass; their buffer is
+  // left uninitialised, as every byte of it is written first.
   const int row_begin = vertical.first.front();
   const int row_end = vertical.first.back() + vertical.taps;
-  const RgbImage temp = resample_horizontal(source, width, row_begin, row_end);
-  return resample_vertical(temp, height, vertical, row_begin);
+  std::unique_ptr<std::uint8_t[]> temp(
+      new std::uint8_t[static_cast<std::size_t>(width) * (row_end - row_begin) * 3]);
+  resample_horizontal(source, width, row_begin, row_end, temp.get());
+  resample_vertical(temp.get(), width, height, vertical, row_begin, out.pixels.data());
+  return out;
 }
 
 }  // namespace orvane::pc::image
