@@ -116,6 +116,12 @@ void pass(const std::shared_ptr<State>& state, const boost::asio::any_io_executo
 
 }  // namespace
 
+boost::asio::awaitable<void> _fire_job(std::shared_ptr<State> state,
+                                       std::shared_ptr<ScheduledJob> job) {
+  FiringMark mark(state, job.get());
+  co_await fire_job(std::move(state), std::move(job), std::move(mark));
+}
+
 boost::asio::awaitable<void> run_loop(std::shared_ptr<State> state) {
   try {
     const auto executor = co_await host::current_executor();

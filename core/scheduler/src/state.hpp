@@ -63,6 +63,10 @@ double to_epoch_seconds(LocalTime time);
 // Local date-time as text, e.g. "%Y%m%d-%H%M%S".
 std::string format_local(LocalTime time, const char* pattern);
 
+// The body of a firing task of `job`; the loop starts one per due job.
+boost::asio::awaitable<void> _fire_job(std::shared_ptr<Scheduler::State> state,
+                                       std::shared_ptr<ScheduledJob> job);
+
 boost::asio::awaitable<void> run_loop(std::shared_ptr<Scheduler::State> state);
 
 }  // namespace orvane::scheduler
