@@ -95,6 +95,11 @@ void DeskhandExecutor::_ensure_initialized() {
     _screen_width = FALLBACK_WIDTH;
     _screen_height = FALLBACK_HEIGHT;
     _compute_scale();
+  } catch (...) {
+    logger().warn("Could not detect screen size: unknown error. Using defaults.");
+    _screen_width = FALLBACK_WIDTH;
+    _screen_height = FALLBACK_HEIGHT;
+    _compute_scale();
   }
   _initialized = true;
 }
