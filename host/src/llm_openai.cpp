@@ -70,7 +70,7 @@ struct OpenAiClient::Endpoint {
   std::string url;     // the full request URL, for messages
   asio::ssl::context ssl{asio::ssl::context::tls_client};
 
-  explicit Endpoint(const std::string& base_url) {
+  Endpoint(const std::string& base_url, const std::string& ca_file) {
     std::string_view rest = base_url;
     if (rest.starts_with("http://")) {
       rest.remove_prefix(7);
@@ -123,6 +123,13 @@ struct OpenAiClient::Endpoint {
       boost::system::error_code ignored;  // without system roots every handshake fails, clearly
       ssl.set_default_verify_paths(ignored);
       ssl.set_verify_mode(asio::ssl::verify_peer);
+      if (!ca_file.empty()) {
+        boost::system::error_code error;
+        ssl.load_verify_file(ca_file, error);
+        if (error) {
+          throw LlmError("cannot load the LLM CA file \"" + ca_file + "\": " + error.message());
+        }
+      }
     }
   }
 };
@@ -137,6 +144,7 @@ OpenAiConfig OpenAiConfig::from_env() {
   }
   config.model = env("ORVANE_LLM_MODEL");
   config.api_key = env("ORVANE_LLM_API_KEY");
+  config.ca_file = env("ORVANE_LLM_CA_FILE");
   if (const std::string timeout = env("ORVANE_LLM_TIMEOUT"); !timeout.empty()) {
     double seconds = 0;
     const auto [end, error] =
@@ -152,7 +160,8 @@ OpenAiConfig OpenAiConfig::from_env() {
 }
 
 OpenAiClient::OpenAiClient(OpenAiConfig config)
-    : _config(std::move(config)), _endpoint(std::make_unique<Endpoint>(_config.base_url)) {
+    : _config(std::move(config)),
+      _endpoint(std::make_unique<Endpoint>(_config.base_url, _config.ca_file)) {
   if (!(_config.timeout_seconds > 0) || !std::isfinite(_config.timeout_seconds)) {
     throw LlmError(fmt::format("LLM time-out must be a positive number of seconds, not {}",
                                _config.timeout_seconds));
@@ -266,7 +275,11 @@ asio::awaitable<LlmResponse> OpenAiClient::complete(nlohmann::ordered_json messa
     tcp_stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
   } else {
     beast::ssl_stream<beast::tcp_stream> tls_stream(std::move(tcp_stream), _endpoint->ssl);
-    if (!SSL_set_tlsext_host_name(tls_stream.native_handle(), endpoint.host.c_str())) {
+    boost::system::error_code not_an_address;
+    asio::ip::make_address(endpoint.host, not_an_address);
+    // Server name indication carries host names only, never address literals.
+    if (not_an_address &&
+        !SSL_set_tlsext_host_name(tls_stream.native_handle(), endpoint.host.c_str())) {
       throw LlmError("LLM request to " + endpoint.url + " failed: cannot set the TLS server name");
     }
     tls_stream.set_verify_callback(asio::ssl::host_name_verification(endpoint.host));

@@ -1,7 +1,11 @@
 #include "orvane/host/llm_openai.hpp"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
@@ -13,10 +17,12 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <optional>
 
 #include "orvane/host/loop.hpp"
+#include "orvane/host/process.hpp"
 
 namespace orvane::host {
 namespace {
@@ -250,6 +256,96 @@ TEST(OpenAiClient, CancellingTheAwaitingTaskAbortsThePendingRequest) {
   EXPECT_EQ(server.requests.size(), 1u);  // the request was pending, not refused
 }
 
+// A Python HTTPS server with a fresh self-signed certificate for "localhost", answering every
+// POST with one completion.
+class PythonTlsServer {
+ public:
+  PythonTlsServer() {
+    char pattern[] = "/tmp/orvane-llm-tls-XXXXXX";
+    _dir = ::mkdtemp(pattern);
+    cert = (_dir / "cert.pem").string();
+    const std::string key = (_dir / "key.pem").string();
+    run_process(
+        {"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+         "-days", "1", "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost"},
+        {.timeout_seconds = 60, .capture_output = true, .check = true});
+    int fds[2];
+    if (::pipe(fds) != 0) throw std::runtime_error("pipe failed");
+    _pid = ::fork();
+    if (_pid == 0) {
+      ::dup2(fds[1], STDOUT_FILENO);
+      ::close(fds[0]);
+      ::close(fds[1]);
+      ::execlp("python3", "python3", "-c", SCRIPT, cert.c_str(), key.c_str(), nullptr);
+      ::_exit(127);
+    }
+    ::close(fds[1]);
+    std::string line;
+    char c = 0;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n') line += c;
+    ::close(fds[0]);
+    port = line;
+  }
+  ~PythonTlsServer() {
+    if (_pid > 0) {
+      ::kill(_pid, SIGTERM);
+      ::waitpid(_pid, nullptr, 0);
+    }
+    std::filesystem::remove_all(_dir);
+  }
+
+  std::string cert;
+  std::string port;  // empty when the server did not start
+
+ private:
+  static constexpr const char* SCRIPT = R"(
+import http.server, json, ssl, sys
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        self.rfile.read(int(self.headers["Content-Length"]))
+        body = json.dumps({"choices": [{"message": {"content": "over TLS"}}]}).encode()
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+    def log_message(self, *args):
+        pass
+server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(sys.argv[1], sys.argv[2])
+server.socket = context.wrap_socket(server.socket, server_side=True)
+print(server.server_address[1], flush=True)
+server.serve_forever()
+)";
+  std::filesystem::path _dir;
+  pid_t _pid = -1;
+};
+
+TEST(OpenAiClient, SpeaksHttpsOnlyToAServerWithAValidCertificateForItsName) {
+  if (!program_exists("openssl") || !program_exists("python3")) GTEST_SKIP() << "needs openssl";
+  PythonTlsServer server;
+  ASSERT_FALSE(server.port.empty());
+  const std::string url = "https://localhost:" + server.port + "/v1";
+  asio::io_context io;
+
+  OpenAiClient untrusted(config_for(url));
+  EXPECT_THAT(error_of(io, untrusted.complete(chat(), 0.2, 10)),
+              ::testing::HasSubstr("performing the TLS handshake: certificate verify failed"));
+
+  OpenAiConfig trusted = config_for(url);
+  trusted.ca_file = server.cert;
+  OpenAiClient client(trusted);
+  io.restart();
+  EXPECT_EQ(run(io, client.complete(chat(), 0.2, 10)).content, "over TLS");
+
+  // The certificate names "localhost", not the address.
+  trusted.base_url = "https://127.0.0.1:" + server.port + "/v1";
+  OpenAiClient by_address(trusted);
+  io.restart();
+  EXPECT_THAT(error_of(io, by_address.complete(chat(), 0.2, 10)),
+              ::testing::HasSubstr("certificate verify failed"));
+}
+
 TEST(OpenAiConfig, ReadsTheEnvironment) {
   setenv("ORVANE_LLM_URL", "https://llm.example.org/v1", 1);
   setenv("ORVANE_LLM_MODEL", "qwen", 1);
@@ -279,6 +375,8 @@ TEST(OpenAiConfig, RejectsBaseUrlsItCannotReach) {
     EXPECT_THROW(OpenAiClient(OpenAiConfig{url, "", "", 5.0}), LlmError) << url;
   }
   EXPECT_THROW(OpenAiClient(OpenAiConfig{"http://host/v1", "", "", 0.0}), LlmError);
+  EXPECT_THROW(OpenAiClient(OpenAiConfig{"https://host/v1", "", "", 5.0, "/no/such/ca.pem"}),
+               LlmError);
   EXPECT_NO_THROW(OpenAiClient(OpenAiConfig{"http://[::1]:8080", "", "", 5.0}));
 }
 

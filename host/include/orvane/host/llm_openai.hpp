@@ -22,15 +22,18 @@ struct OpenAiConfig {
   std::string model;               // empty: no "model" key (a local server uses the one it has)
   std::string api_key;             // empty: no Authorization header
   double timeout_seconds = 120.0;  // the whole request: connect, send, wait, read
+  std::string ca_file;  // a PEM file of extra trusted certificates (a private CA); empty: none
 
-  // ORVANE_LLM_URL (required), ORVANE_LLM_MODEL, ORVANE_LLM_API_KEY and ORVANE_LLM_TIMEOUT
-  // (seconds). Throws LlmError naming the variable when one is missing or invalid.
+  // ORVANE_LLM_URL (required), ORVANE_LLM_MODEL, ORVANE_LLM_API_KEY, ORVANE_LLM_TIMEOUT
+  // (seconds) and ORVANE_LLM_CA_FILE. Throws LlmError naming the variable when one is missing or
+  // invalid.
   static OpenAiConfig from_env();
 };
 
 class OpenAiClient final : public LlmClient {
  public:
-  // Throws LlmError for a base URL that is not http:// or https:// with a host.
+  // Throws LlmError for a base URL that is not http:// or https:// with a host, or a CA file that
+  // cannot be read.
   explicit OpenAiClient(OpenAiConfig config);
   ~OpenAiClient() override;
 
