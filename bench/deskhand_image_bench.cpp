@@ -84,7 +84,7 @@ void BM_EncodeSettings(benchmark::State& state) {
               {static_cast<img::RowFilter>(state.range(1)), static_cast<int>(state.range(2))});
 }
 BENCHMARK(BM_EncodeSettings)
-    ->ArgsProduct({{0, 1}, {0, 1, 2, 3, 4, 5, 6}, {1, 4, 5, 6, 7, 8, 9, 10, 12}})
+    ->ArgsProduct({{0, 1}, {0, 1, 2, 3, 4, 5, 6}, {1, 4, 5, 6, 7, 9, 12}})
     ->Unit(benchmark::kMillisecond);
 
 void BM_Base64(benchmark::State& state) {
@@ -94,6 +94,17 @@ void BM_Base64(benchmark::State& state) {
   frame_label(state);
 }
 BENCHMARK(BM_Base64)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+
+// The disk copy alone; most of its wall time is the flush to the device, not CPU.
+void BM_WriteAtomic(benchmark::State& state) {
+  const std::string png =
+      img::encode_png(resized(static_cast<int>(state.range(0))), img::PngEffort::Smallest);
+  const auto dir = std::filesystem::temp_directory_path() / "orvane-image-bench";
+  for (auto _ : state) orvane::common::write_file_atomic(dir / "latest.png", png);
+  std::filesystem::remove_all(dir);
+  frame_label(state);
+}
+BENCHMARK(BM_WriteAtomic)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 
 // What a screenshot costs after the capture: the disk copy is the same bytes as the model's PNG.
 void BM_Pipeline(benchmark::State& state) {
