@@ -128,6 +128,10 @@ boost::asio::awaitable<void> run_loop(std::shared_ptr<State> state) {
     while (!state->_stop_event.is_set()) {
       pass(state, executor);
       co_await state->_stop_event.wait(State::PASS_SECONDS);
+      // stop() sets the event and then cancels: the wait ends normally, but the task was
+      // cancelled all the same.
+      const auto cancellation = co_await boost::asio::this_coro::cancellation_state;
+      if (cancellation.cancelled() != boost::asio::cancellation_type::none) host::throw_cancelled();
     }
   } catch (const boost::system::system_error& error) {
     if (!host::is_cancellation(error)) throw;
