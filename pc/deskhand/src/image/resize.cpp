@@ -167,35 +167,42 @@ void interleave(const std::uint8_t* in, std::size_t in_stride, int rows, int wid
   for (int r = 0; r < rows; ++r) copy_pixel(col + r * 3, in + r * in_stride + (width - 1) * 3);
 }
 
-void deinterleave(const std::uint8_t* block, int rows, int width, std::uint8_t* out,
-                  std::size_t out_stride) {
-  for (int r = 0; r < rows; ++r) {
-    std::uint8_t* o = out + r * out_stride;
-    const std::uint8_t* b = block + r * 3;
-    for (int xx = 0; xx + 1 < width; ++xx) copy_pixel_wide(o + xx * 3, b + xx * LANES);
-    copy_pixel(o + (width - 1) * 3, b + static_cast<std::ptrdiff_t>(width - 1) * LANES);
-  }
+// One row of a block's results (at `block`, LANES bytes apart) into a plain row.
+void deinterleave_row(const std::uint8_t* block, int width, std::uint8_t* out) {
+  for (int xx = 0; xx + 1 < width; ++xx) copy_pixel_wide(out + xx * 3, block + xx * LANES);
+  copy_pixel(out + (width - 1) * 3, block + static_cast<std::ptrdiff_t>(width - 1) * LANES);
 }
 
-// Rows [row_begin, row_end) of the source, each resampled to out_width.
-void resample_horizontal(const RgbImage& src, int out_width, int row_begin, int row_end,
-                         std::uint8_t* out) {
-  const Coefficients c = compute_coefficients(src.width, out_width);
-  const std::size_t in_stride = static_cast<std::size_t>(src.width) * 3;
-  const std::size_t out_stride = static_cast<std::size_t>(out_width) * 3;
-  std::vector<std::uint8_t> columns(static_cast<std::size_t>(src.width) * LANES, 0);
-  std::vector<std::uint8_t> block_out(static_cast<std::size_t>(out_width) * LANES);
-  for (int y0 = row_begin; y0 < row_end; y0 += BLOCK_ROWS) {
-    const int rows = std::min(BLOCK_ROWS, row_end - y0);
-    const std::uint8_t* in = src.pixels.data() + y0 * in_stride;
-    interleave(in, in_stride, rows, src.width, columns.data());
-    horizontal_block(columns.data(), block_out.data(), out_width, c);
-    deinterleave(block_out.data(), rows, out_width, out + (y0 - row_begin) * out_stride,
-                 out_stride);
-  }
-}
+// Resamples blocks of source rows to out_width; each result row goes where the caller says.
+class HorizontalPass {
+ public:
+  HorizontalPass(const RgbImage& src, int out_width)
+      : src_(src),
+        out_width_(out_width),
+        c_(compute_coefficients(src.width, out_width)),
+        columns_(static_cast<std::size_t>(src.width) * LANES, 0),
+        block_out_(static_cast<std::size_t>(out_width) * LANES) {}
 
-[[gnu::target_clones("avx2", "default")]] void vertical_row(const std::uint8_t* rows,
+  // Rows [y0, y0 + rows), rows <= BLOCK_ROWS; destination(y) gives the output row for source y.
+  template <class Destination>
+  void run(int y0, int rows, Destination destination) {
+    const std::size_t in_stride = static_cast<std::size_t>(src_.width) * 3;
+    interleave(src_.pixels.data() + y0 * in_stride, in_stride, rows, src_.width, columns_.data());
+    horizontal_block(columns_.data(), block_out_.data(), out_width_, c_);
+    for (int r = 0; r < rows; ++r) {
+      deinterleave_row(block_out_.data() + r * 3, out_width_, destination(y0 + r));
+    }
+  }
+
+ private:
+  const RgbImage& src_;
+  int out_width_;
+  Coefficients c_;
+  std::vector<std::uint8_t> columns_;
+  std::vector<std::uint8_t> block_out_;
+};
+
+[[gnu::target_clones("avx2", "default")]] void vertical_row(const std::uint8_t* const* rows,
                                                             std::size_t stride,
                                                             const std::int32_t* k, int taps,
                                                             std::int32_t* acc, std::uint8_t* out) {
@@ -203,23 +210,10 @@ void resample_horizontal(const RgbImage& src, int out_width, int row_begin, int 
   for (int t = 0; t < taps; ++t) {
     const std::int32_t w = k[t];
     if (w == 0) continue;
-    const std::uint8_t* in = rows + t * stride;
+    const std::uint8_t* in = rows[t];
     for (std::size_t i = 0; i < stride; ++i) acc[i] += in[i] * w;
   }
   for (std::size_t i = 0; i < stride; ++i) out[i] = clip8(acc[i]);
-}
-
-// Source rows start at `row_offset` in the coefficient numbering (rows the horizontal pass
-// skipped).
-void resample_vertical(const std::uint8_t* src, int width, int out_height, const Coefficients& c,
-                       int row_offset, std::uint8_t* out) {
-  const std::size_t stride = static_cast<std::size_t>(width) * 3;
-  std::vector<std::int32_t> acc(stride);
-  for (int yy = 0; yy < out_height; ++yy) {
-    vertical_row(src + (c.first[yy] - row_offset) * stride, stride,
-                 &c.weights[static_cast<std::size_t>(yy) * c.taps], c.taps, acc.data(),
-                 out + yy * stride);
-  }
 }
 
 void check_image(const RgbImage& image) {
@@ -245,24 +239,53 @@ RgbImage resize_bicubic(const RgbImage& source, int width, int height) {
   if (!need_horizontal && !need_vertical) return source;
 
   RgbImage out{width, height, {}};
-  out.pixels.resize(static_cast<std::size_t>(width) * height * 3);
+  const std::size_t stride = static_cast<std::size_t>(width) * 3;
+  out.pixels.resize(stride * height);
+  const auto output_row = [&](int y) { return out.pixels.data() + y * stride; };
   if (!need_vertical) {
-    resample_horizontal(source, width, 0, source.height, out.pixels.data());
+    HorizontalPass horizontal(source, width);
+    for (int y0 = 0; y0 < height; y0 += BLOCK_ROWS) {
+      horizontal.run(y0, std::min(BLOCK_ROWS, height - y0), output_row);
+    }
     return out;
   }
+
   const Coefficients vertical = compute_coefficients(source.height, height);
+  std::vector<std::int32_t> acc(stride);
+  std::vector<const std::uint8_t*> rows(vertical.taps);
   if (!need_horizontal) {
-    resample_vertical(source.pixels.data(), width, height, vertical, 0, out.pixels.data());
+    for (int yy = 0; yy < height; ++yy) {
+      for (int t = 0; t < vertical.taps; ++t)
+        rows[t] = source.pixels.data() + (vertical.first[yy] + t) * stride;
+      vertical_row(rows.data(), stride,
+                   &vertical.weights[static_cast<std::size_t>(yy) * vertical.taps], vertical.taps,
+                   acc.data(), output_row(yy));
+    }
     return out;
   }
-  // Only the rows that the vertical pass reads go through the horizontal pass; their buffer is
-  // left uninitialised, as every byte of it is written first.
+
+  // Both passes, interleaved: horizontal results go to a ring of rows just large enough for the
+  // vertical taps and one block ahead, which stays in cache instead of a whole intermediate image.
+  // Rows are overwritten only once every later output row starts below them.
+  HorizontalPass horizontal(source, width);
   const int row_begin = vertical.first.front();
   const int row_end = vertical.first.back() + vertical.taps;
-  std::unique_ptr<std::uint8_t[]> temp(
-      new std::uint8_t[static_cast<std::size_t>(width) * (row_end - row_begin) * 3]);
-  resample_horizontal(source, width, row_begin, row_end, temp.get());
-  resample_vertical(temp.get(), width, height, vertical, row_begin, out.pixels.data());
+  const int capacity = vertical.taps + BLOCK_ROWS;
+  std::unique_ptr<std::uint8_t[]> ring(new std::uint8_t[stride * capacity]);
+  const auto ring_row = [&](int y) { return ring.get() + ((y - row_begin) % capacity) * stride; };
+  int produced = row_begin;
+  for (int yy = 0; yy < height; ++yy) {
+    const int first = vertical.first[yy];
+    while (produced < first + vertical.taps) {
+      const int n = std::min(BLOCK_ROWS, row_end - produced);
+      horizontal.run(produced, n, ring_row);
+      produced += n;
+    }
+    for (int t = 0; t < vertical.taps; ++t) rows[t] = ring_row(first + t);
+    vertical_row(rows.data(), stride,
+                 &vertical.weights[static_cast<std::size_t>(yy) * vertical.taps], vertical.taps,
+                 acc.data(), output_row(yy));
+  }
   return out;
 }
 
