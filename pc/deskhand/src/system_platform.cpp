@@ -39,7 +39,8 @@ class SystemPlatform final : public DesktopPlatform {
   }
 
   InputAutomation& input() override {
-    // Opened on first use and kept; a failed open is tried again next time.
+    // Opened on first use and kept while the display lives; a failed open is tried again.
+    if (_input && _input->lost()) _input.reset();
     if (!_input) _input = x11::X11Input::open();
     return *_input;
   }

@@ -291,5 +291,22 @@ TEST(OnSmallXvfb, ScreenOfFactorOneIsUsedAsItIs) {
   EXPECT_EQ(pointer(window.display()), std::pair(1279, 799));
 }
 
+TEST(LostDisplay, AnEndedServerFailsTheActionAndTheNextServerIsUsed) {
+  testing::TempHome home;
+  DeskhandExecutor executor;
+  {
+    Xvfb first(1280, 800);
+    EXPECT_EQ(executor.execute_action("mouse_move", {{"coordinate", {10, 10}}}),
+              text("Moved cursor to (10, 10)"));
+  }
+  // The server is gone: the action fails and the process carries on.
+  EXPECT_THAT(
+      executor.execute_action("left_click", {{"coordinate", {20, 20}}})["error"].get<std::string>(),
+      ::testing::StartsWith("Action left_click failed: "));
+  Xvfb second(1280, 800);
+  EXPECT_EQ(executor.execute_action("left_click", {{"coordinate", {20, 20}}}),
+            text("Clicked at (20, 20)"));
+}
+
 }  // namespace
 }  // namespace orvane::pc

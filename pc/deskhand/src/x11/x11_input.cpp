@@ -43,16 +43,34 @@ int record_error(Display* display, XErrorEvent* event) {
   return previous_handler ? previous_handler(display, event) : 0;
 }
 
+// A lost connection of ours is left to the display's exit handler; the default handler would
+// end the process.
+XIOErrorHandler previous_io_handler = nullptr;
+
+int note_io_error(Display* display) {
+  {
+    std::lock_guard lock(error_mutex);
+    if (error_codes.count(display)) return 0;
+  }
+  return previous_io_handler ? previous_io_handler(display) : 0;
+}
+
 void watch_errors(Display* display) {
   std::lock_guard lock(error_mutex);
-  if (error_codes.empty()) previous_handler = XSetErrorHandler(record_error);
+  if (error_codes.empty()) {
+    previous_handler = XSetErrorHandler(record_error);
+    previous_io_handler = XSetIOErrorHandler(note_io_error);
+  }
   error_codes[display] = 0;
 }
 
 void unwatch_errors(Display* display) {
   std::lock_guard lock(error_mutex);
   error_codes.erase(display);
-  if (error_codes.empty()) XSetErrorHandler(previous_handler);
+  if (error_codes.empty()) {
+    XSetErrorHandler(previous_handler);
+    XSetIOErrorHandler(previous_io_handler);
+  }
 }
 
 // The first X error since the last call, or 0.
@@ -156,6 +174,8 @@ std::unique_ptr<X11Input> X11Input::open(const char* display_name) {
 X11Input::X11Input(Display* display)
     : _display(display), _screen(DefaultScreen(display)), _root(RootWindow(display, _screen)) {
   watch_errors(_display);
+  // Without this, Xlib ends the whole process when the server goes away.
+  XSetIOErrorExitHandler(_display, _on_connection_lost, this);
   XTestGrabControl(_display, True);  // our events pass through other clients' server grabs
   _shift_keycode = XKeysymToKeycode(_display, XK_Shift_L);
 
@@ -175,17 +195,28 @@ X11Input::X11Input(Display* display)
 }
 
 X11Input::~X11Input() {
-  for (const auto& [keycode, keysym] : _bound) {
-    KeySym none[2] = {NoSymbol, NoSymbol};
-    XChangeKeyboardMapping(_display, keycode, 2, none, 1);
+  if (!_lost) {
+    for (const auto& [keycode, keysym] : _bound) {
+      KeySym none[2] = {NoSymbol, NoSymbol};
+      XChangeKeyboardMapping(_display, keycode, 2, none, 1);
+    }
+    XSync(_display, False);
   }
-  XSync(_display, False);
   unwatch_errors(_display);
   XCloseDisplay(_display);
 }
 
+void X11Input::_on_connection_lost(Display*, void* self) {
+  static_cast<X11Input*>(self)->_lost = true;
+}
+
+void X11Input::_check_connection() const {
+  if (_lost) throw std::runtime_error("the connection to the X display was lost");
+}
+
 void X11Input::_sync() {
   XSync(_display, False);
+  _check_connection();
   if (const int code = take_error(_display)) {
     throw std::runtime_error("X error: " + error_text(_display, code));
   }
@@ -197,7 +228,8 @@ void X11Input::moveTo(int x, int y, double duration) {
   const auto [from_x, from_y] = position();
   const int distance = std::max(std::abs(x - from_x), std::abs(y - from_y));
   // Steps of about 10 ms, never more than one per pixel.
-  const int steps = duration > 0 ? std::min<int>(distance, static_cast<int>(duration / 0.01)) : 0;
+  const int steps =
+      duration > 0 ? std::min<int>(distance, static_cast<int>(std::min(duration, 60.0) / 0.01)) : 0;
   for (int i = 1; i < steps; ++i) {
     const double t = static_cast<double>(i) / steps;
     XTestFakeMotionEvent(_display, _screen,
@@ -268,9 +300,11 @@ std::pair<int, int> X11Input::position() {
   Window root = 0, child = 0;
   int root_x = 0, root_y = 0, win_x = 0, win_y = 0;
   unsigned mask = 0;
-  if (!XQueryPointer(_display, _root, &root, &child, &root_x, &root_y, &win_x, &win_y, &mask)) {
-    throw std::runtime_error("the pointer is on another screen");
-  }
+  _check_connection();
+  const Bool on_screen =
+      XQueryPointer(_display, _root, &root, &child, &root_x, &root_y, &win_x, &win_y, &mask);
+  _check_connection();
+  if (!on_screen) throw std::runtime_error("the pointer is on another screen");
   return {root_x, root_y};
 }
 
@@ -435,6 +469,7 @@ bool X11Input::_capture_shm(XImage** result) {
 }
 
 ScreenCapture X11Input::screenshot() {
+  _check_connection();
   XImage* image = nullptr;
   if (_capture_shm(&image)) {
     ScreenCapture capture = to_rgb(image);
@@ -447,6 +482,8 @@ ScreenCapture X11Input::screenshot() {
   image = XGetImage(_display, _root, 0, 0, DisplayWidth(_display, _screen),
                     DisplayHeight(_display, _screen), AllPlanes, ZPixmap);
   XSync(_display, False);
+  if (_lost && image != nullptr) XDestroyImage(image);
+  _check_connection();
   if (const int code = take_error(_display); code != 0 || image == nullptr) {
     if (image != nullptr) XDestroyImage(image);
     throw std::runtime_error("XGetImage failed: " + error_text(_display, code));

@@ -22,6 +22,10 @@ class X11Input final : public InputAutomation {
   X11Input(const X11Input&) = delete;
   X11Input& operator=(const X11Input&) = delete;
 
+  // True once the connection to the display is gone (the server ended); every operation then
+  // throws, and a new X11Input is needed.
+  bool lost() const { return _lost; }
+
   void click(int x, int y, int clicks = 1) override;
   void rightClick(int x, int y) override;
   void middleClick(int x, int y) override;
@@ -55,6 +59,8 @@ class X11Input final : public InputAutomation {
   void _click_button(int x, int y, unsigned button, int clicks);
   void _wheel(unsigned button, int clicks);
   void _sync();
+  void _check_connection() const;
+  static void _on_connection_lost(Display* display, void* self);
   bool _capture_shm(XImage** image);
 
   Display* _display;
@@ -67,6 +73,7 @@ class X11Input final : public InputAutomation {
   std::vector<std::pair<KeyCode, KeySym>> _bound;
   bool _shm_checked = false;
   bool _shm_usable = false;
+  bool _lost = false;
 };
 
 }  // namespace orvane::pc::x11
