@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "orvane/common/unicode.hpp"
 #include "orvane/host/clock.hpp"
 #include "orvane/host/log.hpp"
 #include "text_form.hpp"
@@ -102,7 +101,7 @@ Json _parse_summary(std::string_view reply) {
   const Json data = Json::parse(text, nullptr, false);
   if (data.is_discarded()) {
     host::get_logger("orvane.summarizer")->warn("Could not parse summary JSON, using fallback");
-    return make_record(Json::array(), "", common::cut(text, UNPARSED_SUMMARY_LIMIT));
+    return make_record(Json::array(), "", shorten(text, UNPARSED_SUMMARY_LIMIT, ""));
   }
   if (!data.is_object()) {
     throw std::invalid_argument("the summary reply is a JSON " + std::string(data.type_name()) +
@@ -131,9 +130,7 @@ Json _fallback_summary(const nlohmann::ordered_json& messages) {
     if (!message.contains("content")) continue;
     std::string content = content_text(message["content"]);
     if (content.empty()) continue;
-    if (common::length(content) > REQUEST_LIMIT)
-      content = common::cut(content, REQUEST_LIMIT) + "...";
-    request = std::move(content);
+    request = shorten(std::move(content), REQUEST_LIMIT, "...");
     found = true;
     break;
   }

@@ -42,8 +42,24 @@ std::string content_text(const nlohmann::ordered_json& content) {
   return text;
 }
 
+std::string valid_text(std::string text) {
+  if (common::is_valid_utf8(text)) return text;
+  const std::string quoted =
+      nlohmann::ordered_json(std::move(text))
+          .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  return nlohmann::ordered_json::parse(quoted).get<std::string>();
+}
+
+std::string shorten(std::string text, std::size_t limit, std::string_view suffix) {
+  text = valid_text(std::move(text));
+  if (common::length(text) <= limit) return text;
+  std::string cut = common::cut(text, limit);
+  cut += suffix;
+  return cut;
+}
+
 std::string strip(std::string_view text) {
-  const std::u32string points = common::decode_utf8(text);
+  const std::u32string points = common::decode_utf8(valid_text(std::string(text)));
   std::size_t begin = 0;
   std::size_t end = points.size();
   while (begin < end && common::is_space(points[begin])) ++begin;

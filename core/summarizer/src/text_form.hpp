@@ -14,6 +14,13 @@ std::string text_form(const nlohmann::ordered_json& value);
 // {"type": "text"} blocks and the compact JSON of any other block, joined by line feeds.
 std::string content_text(const nlohmann::ordered_json& content);
 
+// The text with bytes that are not UTF-8 replaced by U+FFFD: tool output may be raw bytes, and
+// counting characters needs text.
+std::string valid_text(std::string text);
+
+// The first `limit` characters followed by `suffix` when the text is longer, else the text whole.
+std::string shorten(std::string text, std::size_t limit, std::string_view suffix);
+
 // The text without white space (as str.isspace counts it) at either end.
 std::string strip(std::string_view text);
 

@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "orvane/common/unicode.hpp"
 #include "orvane/summarizer/summarizer.hpp"
 #include "text_form.hpp"
 
@@ -15,14 +14,6 @@ using Json = nlohmann::ordered_json;
 constexpr std::size_t TOOL_RESULT_LIMIT = 500;
 constexpr std::size_t ARGUMENT_VALUE_LIMIT = 100;
 constexpr std::size_t RAW_ARGUMENTS_LIMIT = 200;
-
-// The text cut to `limit` code points with `suffix` appended, or unchanged when not longer.
-std::string shorten(std::string text, std::size_t limit, std::string_view suffix) {
-  if (common::length(text) <= limit) return text;
-  std::string cut = common::cut(text, limit);
-  cut += suffix;
-  return cut;
-}
 
 // A tool-call field: the call's own key, else the same key of its `function` object.
 Json call_field(const Json& call, const Json& function, const char* key, const Json& fallback) {
@@ -56,7 +47,7 @@ void add_call_lines(const Json& tool_calls, std::vector<std::string>& lines) {
     }
     const std::string brief = arguments.is_object()
                                   ? _brief_args(arguments)
-                                  : common::cut(text_form(arguments), RAW_ARGUMENTS_LIMIT);
+                                  : shorten(text_form(arguments), RAW_ARGUMENTS_LIMIT, "");
     lines.push_back("[Assistant called " + name + "]: " + brief);
   }
 }

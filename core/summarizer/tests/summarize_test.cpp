@@ -132,6 +132,14 @@ TEST_F(Summarize, FallsBackAndLogsWhenTheClientFails) {
   EXPECT_EQ(records()[0].message, "Summarization failed: connection reset");
 }
 
+TEST_F(Summarize, FallsBackEvenWhenTheRequestHoldsBytesThatAreNotUtf8) {
+  client.answer = []() -> host::LlmResponse { throw std::runtime_error("down"); };
+  const Json raw = Json::array({{{"role", "user"}, {"content", "fix \xff"}}});
+  EXPECT_EQ(summarize(raw)["goals"], Json::array({"fix \uFFFD"}));
+  client.answer = [] { return host::LlmResponse{"not json \xff"}; };
+  EXPECT_EQ(summarize(raw)["summary"], "not json \uFFFD");
+}
+
 TEST_F(Summarize, FallsBackAndWarnsOnAnEmptyReply) {
   for (const auto& content : {std::optional<std::string>(), std::optional<std::string>("")}) {
     logs.clear();

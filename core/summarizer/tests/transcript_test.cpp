@@ -52,6 +52,15 @@ TEST(Transcript, CutsToolResultsLongerThan500Characters) {
                 "... [truncated]\n[Tool Result (unknown)]: ");
 }
 
+TEST(Transcript, CountsRawBytesThatAreNotUtf8AsReplacementCharacters) {
+  const Json messages = {
+      {{"role", "tool"}, {"tool_call_id", "bin"}, {"content", "\xff\xfe" + std::string(499, 'a')}},
+      {{"role", "user"}, {"content", "raw \xff kept"}}};
+  EXPECT_EQ(_format_messages_for_summary(messages), "[Tool Result (bin)]: \uFFFD\uFFFD" +
+                                                        std::string(498, 'a') +
+                                                        "... [truncated]\n[User]: raw \xff kept");
+}
+
 TEST(Transcript, RendersContentBlocksAsTheirTextAndCutsTheResult) {
   const Json blocks = Json::parse(R"([
     {"type": "text", "text": "first"},
