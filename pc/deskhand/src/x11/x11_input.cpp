@@ -195,6 +195,7 @@ X11Input::X11Input(Display* display)
 }
 
 X11Input::~X11Input() {
+  _release_shm();
   if (!_lost) {
     for (const auto& [keycode, keysym] : _bound) {
       KeySym none[2] = {NoSymbol, NoSymbol};
@@ -418,7 +419,62 @@ void X11Input::write(const std::string& text, double interval) {
 
 // ---- capture ----
 
-bool X11Input::_capture_shm(XImage** result) {
+struct X11Input::ShmBuffer {
+  XShmSegmentInfo info{};
+  XImage* image = nullptr;
+};
+
+bool X11Input::_attach_shm(int width, int height) {
+  auto buffer = std::make_unique<ShmBuffer>();
+  buffer->info.shmid = -1;
+  buffer->info.shmaddr = reinterpret_cast<char*>(-1);
+  buffer->image =
+      XShmCreateImage(_display, DefaultVisual(_display, _screen), DefaultDepth(_display, _screen),
+                      ZPixmap, nullptr, &buffer->info, width, height);
+  if (buffer->image == nullptr) return false;
+  const auto release = [&] {
+    if (buffer->info.shmaddr != reinterpret_cast<char*>(-1)) shmdt(buffer->info.shmaddr);
+    buffer->image->data = nullptr;
+    XDestroyImage(buffer->image);
+  };
+  buffer->info.shmid =
+      shmget(IPC_PRIVATE, static_cast<std::size_t>(buffer->image->bytes_per_line) * height,
+             IPC_CREAT | 0600);
+  if (buffer->info.shmid < 0) {
+    release();
+    return false;
+  }
+  buffer->info.shmaddr = static_cast<char*>(shmat(buffer->info.shmid, nullptr, 0));
+  buffer->image->data = buffer->info.shmaddr;
+  buffer->info.readOnly = False;
+  const bool attached =
+      buffer->info.shmaddr != reinterpret_cast<char*>(-1) && XShmAttach(_display, &buffer->info);
+  XSync(_display, False);
+  // The segment goes away with its last user, even if we never get to detach it.
+  shmctl(buffer->info.shmid, IPC_RMID, nullptr);
+  if (take_error(_display) != 0 || !attached || _lost) {
+    _shm_usable = false;  // a server on another machine cannot share our memory
+    release();
+    return false;
+  }
+  _shm = std::move(buffer);
+  return true;
+}
+
+void X11Input::_release_shm() {
+  if (!_shm) return;
+  if (!_lost) {
+    XShmDetach(_display, &_shm->info);
+    XSync(_display, False);
+    take_error(_display);
+  }
+  _shm->image->data = nullptr;
+  XDestroyImage(_shm->image);
+  shmdt(_shm->info.shmaddr);
+  _shm.reset();
+}
+
+bool X11Input::_capture_shm(ScreenCapture& capture) {
   if (!_shm_checked) {
     _shm_checked = true;
     _shm_usable = XShmQueryExtension(_display);
@@ -426,61 +482,23 @@ bool X11Input::_capture_shm(XImage** result) {
   if (!_shm_usable) return false;
   const int width = DisplayWidth(_display, _screen);
   const int height = DisplayHeight(_display, _screen);
-  XShmSegmentInfo info{};
-  XImage* image =
-      XShmCreateImage(_display, DefaultVisual(_display, _screen), DefaultDepth(_display, _screen),
-                      ZPixmap, nullptr, &info, width, height);
-  if (image == nullptr) return false;
-  info.shmid = shmget(IPC_PRIVATE, static_cast<std::size_t>(image->bytes_per_line) * height,
-                      IPC_CREAT | 0600);
-  if (info.shmid < 0) {
-    XDestroyImage(image);
+  if (_shm && (_shm->image->width != width || _shm->image->height != height)) _release_shm();
+  if (!_shm && !_attach_shm(width, height)) return false;
+  const bool ok = XShmGetImage(_display, _root, _shm->image, 0, 0, AllPlanes);
+  XSync(_display, False);
+  if (!ok || take_error(_display) != 0 || _lost) {
+    _release_shm();
     return false;
   }
-  info.shmaddr = image->data = static_cast<char*>(shmat(info.shmid, nullptr, 0));
-  info.readOnly = False;
-  bool ok = info.shmaddr != reinterpret_cast<char*>(-1);
-  if (ok) {
-    ok = XShmAttach(_display, &info);
-    XSync(_display, False);
-    // The segment goes away with its last user, even if we never get to detach it.
-    shmctl(info.shmid, IPC_RMID, nullptr);
-    if (take_error(_display) != 0) {
-      ok = false;  // a server on another machine cannot share our memory
-      _shm_usable = false;
-    } else if (ok) {
-      ok = XShmGetImage(_display, _root, image, 0, 0, AllPlanes);
-      XShmDetach(_display, &info);
-      XSync(_display, False);
-      ok = ok && take_error(_display) == 0;
-    }
-  } else {
-    shmctl(info.shmid, IPC_RMID, nullptr);
-    image->data = nullptr;
-  }
-  if (ok) {
-    *result = image;  // still attached to our mapping of the segment
-    return true;
-  }
-  if (info.shmaddr != reinterpret_cast<char*>(-1) && info.shmaddr != nullptr) shmdt(info.shmaddr);
-  image->data = nullptr;
-  XDestroyImage(image);
-  return false;
+  capture = to_rgb(_shm->image);
+  return true;
 }
 
 ScreenCapture X11Input::screenshot() {
   _check_connection();
-  XImage* image = nullptr;
-  if (_capture_shm(&image)) {
-    ScreenCapture capture = to_rgb(image);
-    char* shared = image->data;
-    image->data = nullptr;
-    XDestroyImage(image);
-    shmdt(shared);
-    return capture;
-  }
-  image = XGetImage(_display, _root, 0, 0, DisplayWidth(_display, _screen),
-                    DisplayHeight(_display, _screen), AllPlanes, ZPixmap);
+  if (ScreenCapture capture; _capture_shm(capture)) return capture;
+  XImage* image = XGetImage(_display, _root, 0, 0, DisplayWidth(_display, _screen),
+                            DisplayHeight(_display, _screen), AllPlanes, ZPixmap);
   XSync(_display, False);
   if (_lost && image != nullptr) XDestroyImage(image);
   _check_connection();

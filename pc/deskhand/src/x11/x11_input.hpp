@@ -61,7 +61,10 @@ class X11Input final : public InputAutomation {
   void _sync();
   void _check_connection() const;
   static void _on_connection_lost(Display* display, void* self);
-  bool _capture_shm(XImage** image);
+  struct ShmBuffer;
+  bool _capture_shm(ScreenCapture& capture);
+  bool _attach_shm(int width, int height);
+  void _release_shm();
 
   Display* _display;
   int _screen;
@@ -73,6 +76,8 @@ class X11Input final : public InputAutomation {
   std::vector<std::pair<KeyCode, KeySym>> _bound;
   bool _shm_checked = false;
   bool _shm_usable = false;
+  // Attached once and reused while the screen keeps its size.
+  std::unique_ptr<ShmBuffer> _shm;
   bool _lost = false;
 };
 
