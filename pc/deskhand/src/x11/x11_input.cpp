@@ -1,6 +1,5 @@
 #include "x11/x11_input.hpp"
 
-#include <X11/XKBlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/XTest.h>
@@ -11,7 +10,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <map>
 #include <mutex>
