@@ -98,7 +98,7 @@ Json _parse_summary(std::string_view reply) {
   std::string text = strip(reply);
   if (text.starts_with(FENCE)) text = remove_fences(text);
 
-  const Json data = Json::parse(text, nullptr, false);
+  const Json data = parse_json(text);  // JsonTooDeep goes to the caller: the reply is unreadable
   if (data.is_discarded()) {
     host::get_logger("orvane.summarizer")->warn("Could not parse summary JSON, using fallback");
     return make_record(Json::array(), "", shorten(text, UNPARSED_SUMMARY_LIMIT, ""));

@@ -11,7 +11,7 @@ extern const std::string_view SUMMARIZE_PROMPT;
 
 // The record for the model's reply text, fences removed. Text that is not JSON gives a record
 // whose "summary" is that text (first 1000 characters), logged as a warning. Throws
-// std::invalid_argument when the reply is JSON but not an object.
+// std::invalid_argument when the reply is JSON but not an object, or nests too deep to read.
 nlohmann::ordered_json _parse_summary(std::string_view text);
 
 nlohmann::ordered_json _empty_summary();

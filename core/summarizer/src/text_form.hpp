@@ -1,10 +1,24 @@
 #pragma once
 // How values of a message or a summary record read as text.
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
 namespace orvane::summarizer {
+
+// Objects and arrays nested deeper than this are refused when parsing: copying and writing a
+// value recurse once per level, and model output can nest far enough to exhaust the stack.
+constexpr int MAX_JSON_DEPTH = 512;
+
+class JsonTooDeep : public std::invalid_argument {
+ public:
+  using std::invalid_argument::invalid_argument;
+};
+
+// The value of the JSON text, or a discarded value when the text is not JSON. Throws JsonTooDeep
+// when objects and arrays nest deeper than MAX_JSON_DEPTH.
+nlohmann::ordered_json parse_json(std::string_view text);
 
 // Text unchanged, numbers in decimal notation, everything else (null, booleans, objects, arrays)
 // as compact JSON.

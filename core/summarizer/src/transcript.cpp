@@ -42,8 +42,12 @@ void add_call_lines(const Json& tool_calls, std::vector<std::string>& lines) {
     const std::string name = text_form(call_field(call, function, "name", "unknown"));
     Json arguments = call_field(call, function, "arguments", Json::object());
     if (arguments.is_string()) {
-      Json parsed = Json::parse(arguments.get_ref<const std::string&>(), nullptr, false);
-      if (!parsed.is_discarded()) arguments = std::move(parsed);
+      try {
+        Json parsed = parse_json(arguments.get_ref<const std::string&>());
+        if (!parsed.is_discarded()) arguments = std::move(parsed);
+      } catch (const JsonTooDeep&) {
+        // Too deep to render safely: shown as the text it came as.
+      }
     }
     const std::string brief = arguments.is_object()
                                   ? _brief_args(arguments)

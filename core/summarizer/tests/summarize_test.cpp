@@ -170,6 +170,17 @@ TEST_F(Summarize, FallsBackAndLogsWhenTheReplyIsJsonButNoObject) {
             "Summarization failed: the summary reply is a JSON array, not an object");
 }
 
+TEST_F(Summarize, FallsBackAndLogsWhenTheReplyNestsTooDeepToRead) {
+  client.answer = [] {
+    return host::LlmResponse{"{\"goals\": " + std::string(100000, '[') + std::string(100000, ']') +
+                             "}"};
+  };
+  EXPECT_EQ(summarize(messages), _fallback_summary(messages));
+  ASSERT_EQ(records().size(), 1u);
+  EXPECT_EQ(records()[0].level, spdlog::level::err);
+  EXPECT_EQ(records()[0].message, "Summarization failed: JSON nested more than 512 levels deep");
+}
+
 TEST_F(Summarize, MalformedMessagesReachTheCallerWithoutAModelCall) {
   EXPECT_THROW(summarize(Json::array({"not a message"})), MessageFormatError);
   EXPECT_TRUE(client.calls.empty());

@@ -100,6 +100,15 @@ TEST_F(SummaryRecord, RefusesJsonThatIsNotAnObject) {
   EXPECT_TRUE(logs.records("orvane.summarizer").empty());
 }
 
+TEST_F(SummaryRecord, RefusesRepliesNestedTooDeepToRead) {
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  EXPECT_THROW(_parse_summary("{\"goals\": " + deep + "}"), std::invalid_argument);
+  // 512 levels in all are read.
+  const std::string inner = std::string(510, '[') + std::string(510, ']');
+  EXPECT_EQ(_parse_summary("{\"goals\": [" + inner + "]}")["goals"][0], Json::parse(inner));
+  EXPECT_TRUE(logs.records("orvane.summarizer").empty());
+}
+
 TEST_F(SummaryRecord, EmptyRecordHasAllNineKeysEmpty) {
   EXPECT_EQ(_empty_summary().dump(), record(Json::array(), "", "").dump());
 }

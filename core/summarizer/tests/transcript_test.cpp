@@ -122,6 +122,24 @@ TEST(Transcript, ShowsArgumentsThatAreNoObjectAsTextCutTo200Characters) {
                                                         "[Assistant called d]: [true,false]");
 }
 
+TEST(Transcript, ShowsArgumentsNestedTooDeepToRenderAsTheirText) {
+  // `levels` arrays inside one another, with a blank after each opening bracket.
+  const auto nested = [](int levels) {
+    std::string text;
+    for (int i = 0; i < levels; ++i) text += "[ ";
+    return text + std::string(levels, ']');
+  };
+  const std::string deep = "{\"a\": " + nested(100000) + "}";
+  const Json messages = {{{"role", "assistant"},
+                          {"tool_calls",
+                           {{{"name", "a"}, {"arguments", nested(512)}},
+                            {{"name", "b"}, {"arguments", nested(513)}},
+                            {{"name", "c"}, {"arguments", deep}}}}}};
+  EXPECT_EQ(_format_messages_for_summary(messages),
+            "[Assistant called a]: " + std::string(200, '[') + "\n[Assistant called b]: " +
+                nested(513).substr(0, 200) + "\n[Assistant called c]: " + deep.substr(0, 200));
+}
+
 TEST(BriefArgs, CutsEachValueLongerThan100CharactersAndKeepsKeyOrder) {
   Json args = Json::object();
   args["zeta"] = chars(100);
