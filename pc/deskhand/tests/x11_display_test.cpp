@@ -289,6 +289,14 @@ TEST(OnSmallXvfb, ScreenOfFactorOneIsUsedAsItIs) {
   EXPECT_EQ(executor.execute_action("left_click", {{"coordinate", {1279, 799}}}),
             text("Clicked at (1279, 799)"));
   EXPECT_EQ(pointer(window.display()), std::pair(1279, 799));
+  // At factor 1.0 points are not clamped by the executor; far-off ones stop at the screen's edge
+  // instead of wrapping around.
+  EXPECT_EQ(executor.execute_action("mouse_move", {{"coordinate", {100000, -2147483648LL}}}),
+            text("Moved cursor to (100000, -2147483648)"));
+  EXPECT_EQ(pointer(window.display()), std::pair(1279, 0));
+  EXPECT_EQ(executor.execute_action("left_click", {{"coordinate", {-70000, 2147483647}}}),
+            text("Clicked at (-70000, 2147483647)"));
+  EXPECT_EQ(pointer(window.display()), std::pair(0, 799));
 }
 
 TEST(LostDisplay, AnEndedServerFailsTheActionAndTheNextServerIsUsed) {

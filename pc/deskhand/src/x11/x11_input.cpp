@@ -83,6 +83,12 @@ std::string error_text(Display* display, int code) {
   return text;
 }
 
+// X carries pointer coordinates as 16-bit values: a point farther off would wrap around to the
+// other side of the screen instead of stopping at its edge, as the server does for points in range.
+int motion_coordinate(int value) {
+  return std::clamp(value, -32768, 32767);
+}
+
 int magnitude(int value) {
   return value == std::numeric_limits<int>::min() ? std::numeric_limits<int>::max()
                                                   : std::abs(value);
@@ -224,6 +230,8 @@ void X11Input::_sync() {
 // ---- pointer ----
 
 void X11Input::moveTo(int x, int y, double duration) {
+  x = motion_coordinate(x);
+  y = motion_coordinate(y);
   const auto [from_x, from_y] = position();
   const int distance = std::max(std::abs(x - from_x), std::abs(y - from_y));
   // Steps of about 10 ms, never more than one per pixel.
