@@ -59,6 +59,23 @@ std::string excerpt(std::string_view body) {
   return text.empty() ? "(empty body)" : text;
 }
 
+// Replies nested deeper than this are refused: writing a value out for an error message (and
+// any later copy) recurses once per level.
+constexpr int MAX_JSON_DEPTH = 512;
+
+struct TooDeep {};
+
+// The reply body as JSON; discarded when it is not JSON. Throws TooDeep past MAX_JSON_DEPTH.
+Json parse_body(const std::string& body) {
+  const auto limit_depth = [](int depth, Json::parse_event_t event, Json&) {
+    const bool starts =
+        event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start;
+    if (starts && depth >= MAX_JSON_DEPTH) throw TooDeep{};
+    return true;
+  };
+  return Json::parse(body, limit_depth, false);
+}
+
 }  // namespace
 
 struct OpenAiClient::Endpoint {
@@ -205,7 +222,13 @@ LlmResponse read_completion(const http::response<http::string_body>& response,
     throw LlmError(fmt::format("LLM server at {} answered {} {}: {}", url, status,
                                std::string(response.reason()), excerpt(response.body())));
   }
-  const Json body = Json::parse(response.body(), nullptr, false);
+  Json body;
+  try {
+    body = parse_body(response.body());
+  } catch (const TooDeep&) {
+    throw LlmError(fmt::format("LLM server at {} sent a reply nested more than {} levels deep: {}",
+                               url, MAX_JSON_DEPTH, excerpt(response.body())));
+  }
   if (body.is_discarded()) {
     throw LlmError(fmt::format("LLM server at {} sent a reply that is not JSON: {}", url,
                                excerpt(response.body())));

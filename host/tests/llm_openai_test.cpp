@@ -183,9 +183,11 @@ TEST(OpenAiClient, ReportsAnErrorStatusWithTheStartOfTheBody) {
 
 TEST(OpenAiClient, ReportsRepliesThatAreNotChatCompletions) {
   asio::io_context io;
-  std::vector<std::string> bodies = {"<html>busy</html>", R"({"error": "no model loaded"})",
-                                     R"({"choices": []})",
-                                     R"({"choices": [{"message": {"content": [1, 2]}}]})"};
+  const std::string deep_content = R"({"choices": [{"message": {"content": )" +
+                                   std::string(100000, '[') + std::string(100000, ']') + "}}]}";
+  std::vector<std::string> bodies = {
+      "<html>busy</html>", R"({"error": "no model loaded"})", R"({"choices": []})",
+      R"({"choices": [{"message": {"content": [1, 2]}}]})", deep_content};
   std::size_t next = 0;
   TestServer server(io, [&](const Request&) { return reply(http::status::ok, bodies[next++]); });
   OpenAiClient client(config_for(server.base_url()));
@@ -202,6 +204,10 @@ TEST(OpenAiClient, ReportsRepliesThatAreNotChatCompletions) {
   io.restart();
   EXPECT_EQ(error_of(io, client.complete(chat(), 0.2, 10)),
             at + "sent a message content that is not text: [1,2]");
+  io.restart();
+  EXPECT_EQ(
+      error_of(io, client.complete(chat(), 0.2, 10)),
+      at + "sent a reply nested more than 512 levels deep: " + deep_content.substr(0, 200) + "...");
 }
 
 TEST(OpenAiClient, TimesOutWhenTheServerNeverAnswers) {
