@@ -32,6 +32,9 @@ TEST(AtomicWrite, CreatesParentsReplacesContentAndLeavesNoTemporaryFiles) {
   ::chmod(target.c_str(), 0640);
   write_file_atomic(target, std::string("sec\0ond", 7));
   EXPECT_EQ(read_file(target), std::string("sec\0ond", 7));
+  write_file_atomic(target, "third", Durability::Visible);
+  write_file_atomic(target, std::string("sec\0ond", 7), Durability::Visible);
+  EXPECT_EQ(read_file(target), std::string("sec\0ond", 7));
   EXPECT_EQ(fs::status(target).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   int entries = 0;

@@ -6,11 +6,18 @@
 
 namespace orvane::common {
 
+enum class Durability {
+  Flushed,  // fsync of the file and of its directory: the new content survives a power loss
+  Visible,  // no fsync: readers see old or new, never a mix; a power loss may keep the old file
+};
+
 // Replaces `path` with `bytes` so that a reader (or the next start after a crash) sees either the
-// old content or the new, never a mix: temporary file in the same directory, fsync, rename, fsync
-// of the directory. Missing parent directories are created. Throws std::system_error (or
-// std::filesystem::filesystem_error) naming the path on failure; the temporary file is removed.
-void write_file_atomic(const std::filesystem::path& path, std::string_view bytes);
+// old content or the new, never a mix: temporary file in the same directory, rename over the
+// target (with Flushed: fsync before the rename and of the directory after it). Missing parent
+// directories are created. Throws std::system_error (or std::filesystem::filesystem_error) naming
+// the path on failure; the temporary file is removed.
+void write_file_atomic(const std::filesystem::path& path, std::string_view bytes,
+                       Durability durability = Durability::Flushed);
 
 // The whole file as bytes. Throws std::system_error naming the path when it cannot be read.
 std::string read_file(const std::filesystem::path& path);
