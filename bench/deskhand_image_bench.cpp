@@ -5,7 +5,6 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 
@@ -96,12 +95,13 @@ void BM_Base64(benchmark::State& state) {
 }
 BENCHMARK(BM_Base64)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 
-// The disk copy alone; most of its wall time is the flush to the device, not CPU.
+// The disk copy alone, replaced atomically as the executor does (no flush to the device).
 void BM_WriteAtomic(benchmark::State& state) {
   const std::string png =
       img::encode_png(resized(static_cast<int>(state.range(0))), img::PngEffort::Smallest);
   const auto dir = std::filesystem::temp_directory_path() / "orvane-image-bench";
-  for (auto _ : state) orvane::common::write_file_atomic(dir / "latest.png", png);
+  for (auto _ : state)
+    orvane::common::write_file_atomic(dir / "latest.png", png, orvane::common::Durability::Visible);
   std::filesystem::remove_all(dir);
   frame_label(state);
 }
@@ -116,7 +116,7 @@ void BM_Pipeline(benchmark::State& state) {
     const img::RgbImage image = img::resize_bicubic(source, API_WIDTH, API_HEIGHT);
     const std::string png = img::encode_png(image, img::PngEffort::Smallest);
     const std::string text = img::base64_encode(png);
-    orvane::common::write_file_atomic(dir / "latest.png", png);
+    orvane::common::write_file_atomic(dir / "latest.png", png, orvane::common::Durability::Visible);
     size = png.size();
     benchmark::DoNotOptimize(text.data());
   }
@@ -125,34 +125,6 @@ void BM_Pipeline(benchmark::State& state) {
   frame_label(state);
 }
 BENCHMARK(BM_Pipeline)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
-
-// For comparison only: the same pipeline with the disk copy replaced atomically (temporary file
-// and rename) but not flushed to the device, which is most of write_file_atomic's wall time here.
-void replace_unflushed(const std::filesystem::path& path, std::string_view bytes) {
-  std::filesystem::create_directories(path.parent_path());
-  const auto temp = path.parent_path() / ".latest.png.tmp";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + temp.string());
-  }
-  std::filesystem::rename(temp, path);
-}
-
-void BM_PipelineUnflushed(benchmark::State& state) {
-  const auto& source = frame(static_cast<int>(state.range(0)));
-  const auto dir = std::filesystem::temp_directory_path() / "orvane-image-bench";
-  for (auto _ : state) {
-    const img::RgbImage image = img::resize_bicubic(source, API_WIDTH, API_HEIGHT);
-    const std::string png = img::encode_png(image, img::PngEffort::Smallest);
-    const std::string text = img::base64_encode(png);
-    replace_unflushed(dir / "latest.png", png);
-    benchmark::DoNotOptimize(text.data());
-  }
-  std::filesystem::remove_all(dir);
-  frame_label(state);
-}
-BENCHMARK(BM_PipelineUnflushed)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -53,7 +53,9 @@ Json DeskhandExecutor::_action_screenshot() {
   const auto dir = screenshot_dir();
   std::filesystem::create_directories(dir);
   const auto path = dir / "latest.png";
-  common::write_file_atomic(path, png);
+  // Replaced atomically but not flushed to the device: a screenshot need not survive a power loss,
+  // and the flush would cost as much wall time as the whole encoding of a plain desktop.
+  common::write_file_atomic(path, png, common::Durability::Visible);
   _last_screenshot_path = path.string();
   return result;
 }
@@ -94,7 +96,7 @@ Json DeskhandExecutor::_fallback_screenshot() {
     if (_scale_factor < 1.0) {
       frame = image::resize_bicubic(frame, _api_width, _api_height);
       png = image::encode_png(frame, image::PngEffort::Smallest);
-      common::write_file_atomic(path, png);
+      common::write_file_atomic(path, png, common::Durability::Visible);
     } else {
       png = image::encode_png(frame, image::PngEffort::Smallest);
     }
