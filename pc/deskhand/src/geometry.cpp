@@ -162,9 +162,21 @@ void DeskhandExecutor::_detect_screen_size() {
 }
 
 void DeskhandExecutor::_compute_scale() {
-  _scale_factor = _get_scale_factor(_screen_width, _screen_height);
-  _api_width = static_cast<int>(_screen_width * _scale_factor);
-  _api_height = static_cast<int>(_screen_height * _scale_factor);
+  const double scale = _get_scale_factor(_screen_width, _screen_height);
+  // A negative size (from a garbled system report) gives a negative factor whose product need not
+  // fit an int.
+  const double api_width = std::trunc(_screen_width * scale);
+  const double api_height = std::trunc(_screen_height * scale);
+  const auto fits = [](double v) {
+    return v >= std::numeric_limits<int>::min() && v <= std::numeric_limits<int>::max();
+  };
+  if (!fits(api_width) || !fits(api_height)) {
+    throw std::out_of_range("API size out of range for screen " + std::to_string(_screen_width) +
+                            "x" + std::to_string(_screen_height));
+  }
+  _scale_factor = scale;
+  _api_width = static_cast<int>(api_width);
+  _api_height = static_cast<int>(api_height);
   logger().info("Screen: {}x{}, API: {}x{}, Scale: {:.3f}", _screen_width, _screen_height,
                 _api_width, _api_height, _scale_factor);
 }

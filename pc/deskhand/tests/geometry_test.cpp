@@ -166,6 +166,21 @@ TEST(Detection, DarwinFallsBackWhenNothingUsableIsFound) {
   EXPECT_EQ(DeskhandExecutor(std::nullopt, platform).get_display_info()["screen_width"], 1920);
 }
 
+TEST(Detection, AGarbledSizeWhoseApiSizeCannotBeHeldWarnsAndEndsAt1920x1080) {
+  // -1 is not above 0, so the scan goes on and keeps it; the factor of 1568 / -1 enlarges the
+  // height past any int.
+  host::LogCapture log;
+  auto platform = std::make_shared<FakePlatform>();
+  const auto info =
+      darwin_with(platform, "Resolution: -1 x -2000000000\n").get_display_info().dump();
+  EXPECT_EQ(info, R"({"screen_width":1920,"screen_height":1080,"api_width":1429,"api_height":804,)"
+                  R"("scale_factor":0.745,"last_screenshot":null})");
+  const auto records = log.records("orvane.pc.deskhand");
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].level, spdlog::level::warn);
+  EXPECT_THAT(records[0].message, ::testing::StartsWith("Could not detect screen size: "));
+}
+
 class PointMapping : public ::testing::Test {
  protected:
   std::shared_ptr<FakePlatform> platform = std::make_shared<FakePlatform>();
