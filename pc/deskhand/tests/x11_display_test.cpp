@@ -11,6 +11,7 @@
 
 #include "image/image.hpp"
 #include "orvane/common/file_io.hpp"
+#include "orvane/host/log.hpp"
 #include "orvane/host/process.hpp"
 #include "orvane/pc/deskhand.hpp"
 #include "support/base64_decode.hpp"
@@ -176,6 +177,8 @@ TEST_F(OnXvfb, KeyChordsAndNamedKeysReachTheFocusedWindow) {
 }
 
 TEST_F(OnXvfb, HoldKeyKeepsTheKeyDownForTheDuration) {
+  executor._ensure_initialized();
+  host::LogCapture log;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(executor.execute_action("hold_key", {{"text", "Shift_L"}, {"duration", 0.2}}),
             text("Held shift_l for 0.2s"));
@@ -187,6 +190,7 @@ TEST_F(OnXvfb, HoldKeyKeepsTheKeyDownForTheDuration) {
   ASSERT_EQ(presses.size(), 1u);  // "shift_l" is no key name; "a" is
   EXPECT_EQ(presses[0].first, static_cast<KeySym>(XK_a));
   EXPECT_EQ(count(events, KeyRelease), 1);
+  EXPECT_TRUE(log.records("orvane.pc.deskhand").empty());  // an unknown name is ignored silently
 }
 
 TEST_F(OnXvfb, TypePastesThroughTheClipboard) {

@@ -17,7 +17,6 @@
 #include <thread>
 
 #include "orvane/common/unicode.hpp"
-#include "orvane/host/log.hpp"
 #include "x11/keysyms.hpp"
 
 namespace orvane::pc::x11 {
@@ -96,11 +95,6 @@ int magnitude(int value) {
 
 void sleep_seconds(double seconds) {
   if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
-
-spdlog::logger& logger() {
-  static const auto instance = host::get_logger("orvane.pc.deskhand");
-  return *instance;
 }
 
 // Bit position and width of a colour mask.
@@ -364,11 +358,9 @@ X11Input::Stroke X11Input::_stroke_for_keysym(KeySym keysym) {
 }
 
 std::optional<X11Input::Stroke> X11Input::_stroke_for_name(const std::string& name) {
+  // A name no key has is ignored, silently, as the input automation's contract has it.
   const auto keysym = keysym_for_name(name);
-  if (!keysym) {
-    logger().debug("Ignoring unknown key name '{}'", name);
-    return std::nullopt;
-  }
+  if (!keysym) return std::nullopt;
   return _stroke_for_keysym(*keysym);
 }
 
