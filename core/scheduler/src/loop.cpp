@@ -149,15 +149,19 @@ boost::asio::awaitable<void> Scheduler::start() {
 
 boost::asio::awaitable<void> Scheduler::stop() {
   _state->_stop_event.set();
-  if (_task && !_task->done()) {
-    _task->cancel();
+  // A local reference: a second stop() waiting at the same time may drop _task first, and the
+  // task object must outlive this wait.
+  const auto task = _task;
+  if (task && !task->done()) {
+    task->cancel();
     try {
-      co_await _task->wait();
+      co_await task->wait();
     } catch (const std::exception& error) {
       if (!host::is_cancellation(error)) throw;
     }
   }
-  _task.reset();
+  // A start() made during the wait owns a new loop task, which must stay reachable.
+  if (_task == task) _task.reset();
   _state->_log->info("Scheduler stopped");
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <boost/asio/post.hpp>
+#include <boost/asio/use_awaitable.hpp>
 #include <map>
 #include <stdexcept>
 
@@ -295,6 +297,47 @@ TEST_F(Loop, StopDuringTheWaitReturnsAtOnceAndStartStopAreIdempotent) {
   EXPECT_EQ(fired, std::vector<std::string>{"o"});
   EXPECT_TRUE(logs.contains(info, "Scheduler started with 1 jobs"));
   stop(*scheduler);
+}
+
+TEST_F(Loop, TwoStopsAtOnceBothReturnAndAStartInBetweenIsKept) {
+  auto scheduler = make();
+  start(*scheduler);
+  int stopped = 0;
+  for (int i = 0; i < 2; ++i) {
+    asio::co_spawn(io, host::run_owned([&]() -> asio::awaitable<void> {
+                     co_await scheduler->stop();
+                     ++stopped;
+                   }),
+                   asio::detached);
+  }
+  clock->poll(io);
+  EXPECT_EQ(stopped, 2);
+  EXPECT_FALSE(scheduler->running());
+  EXPECT_EQ(count(info, "Scheduler stopped"), 2);
+
+  // A start made while a stop waits for the old loop keeps its new loop task.
+  start(*scheduler);
+  bool stopping_done = false;
+  asio::co_spawn(io, host::run_owned([&]() -> asio::awaitable<void> {
+                   co_await scheduler->stop();
+                   stopping_done = true;
+                 }),
+                 asio::detached);
+  asio::co_spawn(io, host::run_owned([&]() -> asio::awaitable<void> {
+                   // Yields until the old loop task has ended, then starts before the stop
+                   // goes on.
+                   while (scheduler->running()) {
+                     co_await asio::post(co_await host::current_executor(), asio::use_awaitable);
+                   }
+                   co_await scheduler->start();
+                 }),
+                 asio::detached);
+  clock->poll(io);
+  EXPECT_TRUE(stopping_done);
+  EXPECT_TRUE(scheduler->running());
+  EXPECT_EQ(host::live_task_names(), std::vector<std::string>{"scheduler"});
+  stop(*scheduler);
+  EXPECT_FALSE(scheduler->running());
 }
 
 TEST_F(Loop, ARemovedJobsFiringStillRecordsAndCounts) {
