@@ -11,6 +11,7 @@
 
 #include "orvane/common/unicode.hpp"
 #include "orvane/host/clock.hpp"
+#include "text.hpp"
 
 namespace orvane::scheduler {
 namespace {
@@ -59,7 +60,94 @@ double round2(double x) {
   return std::strtod(text, nullptr);
 }
 
+// Length of the well-formed sequence at `pos`, or of its longest valid beginning (at least 1)
+// with `valid` false.
+std::size_t sequence_at(std::string_view text, std::size_t pos, bool& valid) {
+  const auto lead = static_cast<unsigned char>(text[pos]);
+  valid = true;
+  if (lead < 0x80) return 1;
+  std::size_t size = 0;
+  unsigned char low = 0x80, high = 0xBF;  // range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    size = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    size = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    size = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;  // nothing beyond U+10FFFF
+  } else {
+    valid = false;
+    return 1;
+  }
+  for (std::size_t i = 1; i < size; ++i) {
+    if (pos + i >= text.size()) {
+      valid = false;
+      return i;
+    }
+    const auto byte = static_cast<unsigned char>(text[pos + i]);
+    if (byte < (i == 1 ? low : 0x80) || byte > (i == 1 ? high : 0xBF)) {
+      valid = false;
+      return i;
+    }
+  }
+  return size;
+}
+
 }  // namespace
+
+std::string valid_utf8(std::string_view text) {
+  std::string out;
+  std::size_t copied = 0;  // text[copied, pos) is valid and not yet in `out`
+  for (std::size_t pos = 0; pos < text.size();) {
+    bool valid = true;
+    const auto size = sequence_at(text, pos, valid);
+    if (!valid) {
+      out.append(text.substr(copied, pos - copied));
+      out += "\uFFFD";
+      copied = pos + size;
+    }
+    pos += size;
+  }
+  if (copied == 0) return std::string(text);
+  out.append(text.substr(copied));
+  return out;
+}
+
+namespace {
+
+bool all_valid(const json& value) {
+  if (value.is_string()) return common::is_valid_utf8(value.get_ref<const std::string&>());
+  if (value.is_array()) {
+    for (const auto& item : value)
+      if (!all_valid(item)) return false;
+  }
+  if (value.is_object()) {
+    for (const auto& [key, item] : value.items())
+      if (!common::is_valid_utf8(key) || !all_valid(item)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+json valid_utf8_json(const json& value) {
+  if (all_valid(value)) return value;
+  if (value.is_string()) return valid_utf8(value.get_ref<const std::string&>());
+  if (value.is_array()) {
+    json copy = json::array();
+    for (const auto& item : value) copy.push_back(valid_utf8_json(item));
+    return copy;
+  }
+  if (value.is_object()) {
+    json copy = json::object();
+    for (const auto& [key, item] : value.items()) copy[valid_utf8(key)] = valid_utf8_json(item);
+    return copy;
+  }
+  return value;
+}
 
 std::string_view to_string(JobType type) {
   return JOB_TYPES[static_cast<int>(type)];
@@ -117,14 +205,15 @@ std::string _format_timestamp(double ts) {
 
 json ScheduledJob::to_dict() const {
   json d = json::object();
-  d["id"] = id;
-  d["name"] = name;
-  d["description"] = description;
+  d["id"] = valid_utf8(id);
+  d["name"] = valid_utf8(name);
+  d["description"] = valid_utf8(description);
   d["job_type"] = to_string(job_type);
-  d["schedule"] = schedule;
+  d["schedule"] = valid_utf8(schedule);
   d["interval_seconds"] = interval_seconds;
-  d["prompt"] = common::length(prompt) > 300 ? common::cut(prompt, 300) + "..." : prompt;
-  d["model_key"] = model_key ? json(*model_key) : json(nullptr);
+  auto text = valid_utf8(prompt);
+  d["prompt"] = common::length(text) > 300 ? common::cut(text, 300) + "..." : std::move(text);
+  d["model_key"] = model_key ? json(valid_utf8(*model_key)) : json(nullptr);
   d["spawn_worker"] = spawn_worker;
   d["state"] = to_string(state);
   d["created_at"] = created_at;
@@ -192,17 +281,18 @@ bool ScheduledJob::_set_field(std::string_view field, const json& value) {
 
 json JobExecution::to_dict() const {
   json d = json::object();
-  d["job_id"] = job_id;
-  d["job_name"] = job_name;
+  d["job_id"] = valid_utf8(job_id);
+  d["job_name"] = valid_utf8(job_name);
   d["started_at"] = started_at;
   d["started_at_human"] = _format_timestamp(started_at);
   d["completed_at"] = completed_at;
   d["duration"] = round2(duration);
   d["success"] = success;
-  d["result"] = common::length(result) > 200 ? common::cut(result, 200) : result;
-  d["error"] = error;
-  d["model_used"] = model_used;
-  d["worker_id"] = worker_id;
+  auto text = valid_utf8(result);
+  d["result"] = common::length(text) > 200 ? common::cut(text, 200) : std::move(text);
+  d["error"] = valid_utf8(error);
+  d["model_used"] = valid_utf8(model_used);
+  d["worker_id"] = valid_utf8(worker_id);
   return d;
 }
 

@@ -5,6 +5,7 @@
 #include "orvane/common/json_text.hpp"
 #include "orvane/host/clock.hpp"
 #include "state.hpp"
+#include "text.hpp"
 
 namespace orvane::scheduler {
 namespace {
@@ -15,8 +16,8 @@ using json = nlohmann::ordered_json;
 // job that was scheduled.
 json stored_form(const ScheduledJob& job) {
   json d = job.to_dict();
-  d["prompt"] = job.prompt;
-  d["metadata"] = job.metadata;
+  d["prompt"] = valid_utf8(job.prompt);
+  d["metadata"] = valid_utf8_json(job.metadata);
   return d;
 }
 
@@ -29,7 +30,7 @@ void Scheduler::State::_save() const {
     auto& members = static_cast<json::object_t::Container&>(jobs.get_ref<json::object_t&>());
     members.reserve(_jobs.size());
     for (const auto& entry : _jobs.entries())
-      members.emplace_back(entry.id, stored_form(*entry.job));
+      members.emplace_back(valid_utf8(entry.id), stored_form(*entry.job));
 
     json executions = json::array();
     const auto first = _executions.size() > STORED_EXECUTIONS

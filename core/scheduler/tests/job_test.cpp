@@ -67,6 +67,27 @@ TEST_F(JobRecords, PromptIsCutAt300AndResultAt200CodePoints) {
   EXPECT_EQ(execution.to_dict()["result"], repeat("\u00fc", 200));
 }
 
+TEST_F(JobRecords, TextsThatAreNotUtf8AreShownWithReplacementCharacters) {
+  // Each maximal invalid sequence becomes one U+FFFD: a cut three-byte character, a stray
+  // continuation byte, an encoded surrogate, a byte that never starts a character.
+  ScheduledJob job{.name = "a\xe2\x82z",
+                   .prompt = "\x80\xed\xa0\x80" + std::string(299, 'p') + "\xff"};
+  job.model_key = "m\xc3";
+  const json d = job.to_dict();
+  EXPECT_EQ(d["name"], "a\ufffdz");
+  EXPECT_EQ(d["model_key"], "m\ufffd");
+  // 1 + 3 + 299 replacement and plain characters: cut after 300 of them.
+  EXPECT_EQ(d["prompt"], "\ufffd\ufffd\ufffd\ufffd" + std::string(296, 'p') + "...");
+
+  JobExecution execution("j\xf0\x9f", "n", START);
+  execution.result = std::string(199, 'r') + "\xf4\x90\x80\x80";  // beyond U+10FFFF
+  execution.error = "e\xc0\xafx";                                 // an overlong "/"
+  const json e = execution.to_dict();
+  EXPECT_EQ(e["job_id"], "j\ufffd");
+  EXPECT_EQ(e["result"], std::string(199, 'r') + "\ufffd");
+  EXPECT_EQ(e["error"], "e\ufffd\ufffdx");
+}
+
 TEST_F(JobRecords, ExecutionDictionaryRoundsTheDurationAndShowsTheStart) {
   JobExecution execution("j1", "news", utc(2025, 3, 10, 6, 0, 5));
   execution.completed_at = execution.started_at + 1.23456;

@@ -194,6 +194,32 @@ TEST_F(Loop, ResultsAndFailuresAreRecorded) {
   for (auto* s : {scheduler.get(), failing.get(), silent.get()}) stop(*s);
 }
 
+// Worker output and error texts may be raw bytes that are not UTF-8 (a cut in the middle of a
+// character, a file name); they must not cost the execution record or later saves.
+TEST_F(Loop, ResultsAndErrorsThatAreNotUtf8AreRecordedAndSaved) {
+  const std::string cut_euro = "cost: 5 \xe2\x82";
+  on_fire = [&](ScheduledJob& job) -> asio::awaitable<std::string> {
+    fired.push_back(job.id);
+    if (job.id == "bad") throw std::runtime_error("no file \xff.txt");
+    co_return cut_euro;
+  };
+  auto scheduler = make();
+  scheduler->add_job(ScheduledJob{.id = "ok", .job_type = JobType::ONCE, .next_run = 1});
+  scheduler->add_job(ScheduledJob{.id = "bad", .job_type = JobType::ONCE, .next_run = 1});
+  start(*scheduler);
+  ASSERT_EQ(fired.size(), 2u);
+  const auto executions = scheduler->list_executions();
+  ASSERT_EQ(executions.size(), 2u);
+  EXPECT_EQ(executions[0]["result"], "cost: 5 \ufffd");
+  EXPECT_EQ(executions[1]["error"], "no file \ufffd.txt");
+  EXPECT_EQ(events.size(), 4u);
+  EXPECT_EQ(state_file()["executions"], executions);
+  EXPECT_EQ(state_file()["jobs"]["bad"]["state"], "completed");
+  scheduler->add_job(ScheduledJob{.id = "later", .job_type = JobType::ONCE});
+  EXPECT_TRUE(state_file()["jobs"].contains("later"));
+  stop(*scheduler);
+}
+
 TEST_F(Loop, AFailingFiredEventEndsTheFiringBeforeAnythingIsRecorded) {
   on_event = [](json event) -> asio::awaitable<void> {
     if (event["type"] == "scheduler_job_fired") throw std::runtime_error("host is gone");

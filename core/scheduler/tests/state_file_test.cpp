@@ -182,6 +182,22 @@ TEST_F(StateFile, OtherShapesThatCannotBeReadAreSetAside) {
   EXPECT_TRUE(logs.contains(info, "Loaded 0 scheduled jobs"));
 }
 
+TEST_F(StateFile, JobTextsThatAreNotUtf8DoNotStopTheSaves) {
+  Scheduler scheduler(nullptr, nullptr, state_path());
+  auto job = std::make_shared<ScheduledJob>(
+      ScheduledJob{.id = "j", .name = "n\xff", .job_type = JobType::ONCE, .prompt = "p\xc3"});
+  scheduler.add_job(ScheduledJob{.id = "i\xff", .job_type = JobType::ONCE});
+  job->metadata = {{"k\xfe", {"v\xe2\x82", 1}}};
+  scheduler.add_job(job);
+  EXPECT_EQ(error_starting("Failed to save scheduler state: "), "");
+  const auto stored = state_file()["jobs"]["j"];
+  EXPECT_EQ(stored["name"], "n\ufffd");
+  EXPECT_EQ(stored["prompt"], "p\ufffd");
+  EXPECT_EQ(stored["metadata"], json({{"k\ufffd", {"v\ufffd", 1}}}));
+  EXPECT_EQ(scheduler.list_jobs()[1]["name"], "n\ufffd");
+  EXPECT_EQ(state_file()["jobs"]["i\ufffd"]["id"], "i\ufffd");
+}
+
 TEST_F(StateFile, AFailedSaveIsLoggedAndTheOperationGoesOn) {
   write_text(dir / "plain-file", "x");
   Scheduler scheduler(nullptr, nullptr, dir / "plain-file" / "scheduler.json");
