@@ -1,6 +1,7 @@
 // The loop task and the firing tasks.
 #include <boost/asio/this_coro.hpp>
 #include <boost/system/system_error.hpp>
+#include <utility>
 
 #include "orvane/host/log.hpp"
 #include "state.hpp"
@@ -66,8 +67,22 @@ boost::asio::awaitable<void> fire_job(std::shared_ptr<State> state,
     execution.error = "unknown error";
     host::log_exception(log, "Job " + job->id + " failed: unknown error", std::current_exception());
   }
-  // The closing steps await the event callback, which a pending cancellation would abort.
-  if (cancelled) co_await boost::asio::this_coro::reset_cancellation_state();
+  if (cancelled) {
+    // operation_aborted from the callback's own work (a closed socket, a cancelled timer) is a
+    // failure of the job, not a cancellation of this task.
+    const auto cancellation = co_await boost::asio::this_coro::cancellation_state;
+    if (cancellation.cancelled() == boost::asio::cancellation_type::none) {
+      try {
+        std::rethrow_exception(std::exchange(cancelled, nullptr));
+      } catch (const std::exception& error) {
+        execution.error = error.what();
+        host::log_exception(log, "Job " + job->id + " failed: " + error.what(), error);
+      }
+    } else {
+      // The closing steps await the event callback, which a pending cancellation would abort.
+      co_await boost::asio::this_coro::reset_cancellation_state();
+    }
+  }
 
   execution.completed_at = host::clock().time();
   execution.duration = execution.completed_at - execution.started_at;

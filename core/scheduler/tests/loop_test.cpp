@@ -220,6 +220,29 @@ TEST_F(Loop, ResultsAndErrorsThatAreNotUtf8AreRecordedAndSaved) {
   stop(*scheduler);
 }
 
+TEST_F(Loop, AnAbortedOperationInsideTheCallbackIsAFailureNotACancellation) {
+  on_fire = [&](ScheduledJob& job) -> asio::awaitable<std::string> {
+    fired.push_back(job.id);
+    throw boost::system::system_error(asio::error::operation_aborted, "read");
+    co_return "";
+  };
+  auto scheduler = make();
+  auto job = scheduler->add_job(
+      ScheduledJob{.id = "io", .job_type = JobType::INTERVAL, .interval_seconds = 600});
+  job->next_run = START;
+  start(*scheduler);
+  ASSERT_EQ(fired.size(), 1u);
+  const auto executions = scheduler->list_executions();
+  ASSERT_EQ(executions.size(), 1u);
+  EXPECT_EQ(executions[0]["success"], false);
+  const std::string error = executions[0]["error"];
+  EXPECT_NE(error.find("read"), std::string::npos) << error;
+  EXPECT_TRUE(logs.contains(err, "Job io failed: " + error));
+  EXPECT_EQ(events.size(), 2u);
+  EXPECT_EQ(job->next_run, START + 600);
+  stop(*scheduler);
+}
+
 TEST_F(Loop, AFailingFiredEventEndsTheFiringBeforeAnythingIsRecorded) {
   on_event = [](json event) -> asio::awaitable<void> {
     if (event["type"] == "scheduler_job_fired") throw std::runtime_error("host is gone");
