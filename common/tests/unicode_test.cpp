@@ -78,3 +78,16 @@ TEST(UnicodeText, SplitlinesBreaksWherePythonDoes) {
                        "y"),
             V{"x\x1fy"});  // unit separator is not a line break
 }
+
+TEST(UnicodeText, InvalidBytesAreReplacedAsPythonDecodesWithReplace) {
+  const std::string fffd = "\xef\xbf\xbd";
+  EXPECT_EQ(replace_invalid_utf8("a\xff"
+                                 "b"),
+            "a" + fffd + "b");
+  EXPECT_EQ(replace_invalid_utf8("\xe2\x82"), fffd);                    // truncated: one
+  EXPECT_EQ(replace_invalid_utf8("\xed\xa0\x80"), fffd + fffd + fffd);  // surrogate: three
+  EXPECT_EQ(replace_invalid_utf8("\xf0\x9f\x98x"), fffd + "x");
+  EXPECT_EQ(replace_invalid_utf8("\xc0\xaf"), fffd + fffd);
+  EXPECT_EQ(replace_invalid_utf8("\xf4\x90\x80\x80"), fffd + fffd + fffd + fffd);
+  EXPECT_EQ(replace_invalid_utf8("ok \xc3\xa9"), "ok \xc3\xa9");
+}

@@ -60,60 +60,10 @@ double round2(double x) {
   return std::strtod(text, nullptr);
 }
 
-// Length of the well-formed sequence at `pos`, or of its longest valid beginning (at least 1)
-// with `valid` false.
-std::size_t sequence_at(std::string_view text, std::size_t pos, bool& valid) {
-  const auto lead = static_cast<unsigned char>(text[pos]);
-  valid = true;
-  if (lead < 0x80) return 1;
-  std::size_t size = 0;
-  unsigned char low = 0x80, high = 0xBF;  // range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    size = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    size = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    size = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;  // nothing beyond U+10FFFF
-  } else {
-    valid = false;
-    return 1;
-  }
-  for (std::size_t i = 1; i < size; ++i) {
-    if (pos + i >= text.size()) {
-      valid = false;
-      return i;
-    }
-    const auto byte = static_cast<unsigned char>(text[pos + i]);
-    if (byte < (i == 1 ? low : 0x80) || byte > (i == 1 ? high : 0xBF)) {
-      valid = false;
-      return i;
-    }
-  }
-  return size;
-}
-
 }  // namespace
 
 std::string valid_utf8(std::string_view text) {
-  std::string out;
-  std::size_t copied = 0;  // text[copied, pos) is valid and not yet in `out`
-  for (std::size_t pos = 0; pos < text.size();) {
-    bool valid = true;
-    const auto size = sequence_at(text, pos, valid);
-    if (!valid) {
-      out.append(text.substr(copied, pos - copied));
-      out += "\uFFFD";
-      copied = pos + size;
-    }
-    pos += size;
-  }
-  if (copied == 0) return std::string(text);
-  out.append(text.substr(copied));
-  return out;
+  return common::replace_invalid_utf8(text);
 }
 
 namespace {

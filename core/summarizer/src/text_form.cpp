@@ -58,10 +58,7 @@ std::string content_text(const nlohmann::ordered_json& content) {
 
 std::string valid_text(std::string text) {
   if (common::is_valid_utf8(text)) return text;
-  const std::string quoted =
-      nlohmann::ordered_json(std::move(text))
-          .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-  return nlohmann::ordered_json::parse(quoted).get<std::string>();
+  return common::replace_invalid_utf8(text);
 }
 
 std::string shorten(std::string text, std::size_t limit, std::string_view suffix) {

@@ -18,6 +18,9 @@ std::u32string decode_utf8(std::string_view text);
 std::string encode_utf8(std::u32string_view text);
 std::string encode_utf8(char32_t code_point);
 bool is_valid_utf8(std::string_view text);
+// Python's bytes.decode("utf-8", "replace"): every maximal ill-formed sequence becomes U+FFFD;
+// valid text comes back unchanged.
+std::string replace_invalid_utf8(std::string_view text);
 
 // Number of code points.
 std::size_t length(std::string_view text);
