@@ -65,7 +65,6 @@ class VirtualClock final : public Clock {
 
  private:
   double _now;
-  std::uint64_t _next_id = 0;
   std::shared_ptr<std::multimap<double, std::shared_ptr<Entry>>> _alarms;
 };
 
