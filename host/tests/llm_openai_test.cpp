@@ -23,6 +23,7 @@
 
 #include "orvane/host/loop.hpp"
 #include "orvane/host/process.hpp"
+#include "support/http_test_server.hpp"
 
 namespace orvane::host {
 namespace {
@@ -32,18 +33,12 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = asio::ip::tcp;
 using Json = nlohmann::ordered_json;
-using Request = http::request<http::string_body>;
-using Response = http::response<http::string_body>;
+using testing::reply;
+using testing::Request;
+using testing::Response;
+using testing::TestServer;
 
 constexpr auto as_result = asio::as_tuple(asio::use_awaitable);
-
-Response reply(http::status status, std::string body) {
-  Response response{status, 11};
-  response.set(http::field::content_type, "application/json");
-  response.body() = std::move(body);
-  response.prepare_payload();
-  return response;
-}
 
 Response completion(const Json& content) {
   Json body = {{"id", "c1"},
@@ -53,51 +48,6 @@ Response completion(const Json& content) {
                                          {"finish_reason", "stop"}}})}};
   return reply(http::status::ok, body.dump());
 }
-
-// An HTTP server on 127.0.0.1 that answers each request with the handler's response, or holds
-// the connection open without answering when the handler gives none.
-class TestServer {
- public:
-  using Handler = std::function<std::optional<Response>(const Request&)>;
-
-  TestServer(asio::io_context& io, Handler handler)
-      : _acceptor(io, {asio::ip::make_address("127.0.0.1"), 0}), _handler(std::move(handler)) {
-    asio::co_spawn(io, serve(), asio::detached);
-  }
-
-  std::string base_url() const {
-    return "http://127.0.0.1:" + std::to_string(_acceptor.local_endpoint().port()) + "/v1";
-  }
-  std::vector<Request> requests;
-
- private:
-  asio::awaitable<void> serve() {
-    while (true) {
-      auto [error, socket] = co_await _acceptor.async_accept(as_result);
-      if (error) co_return;
-      beast::tcp_stream stream(std::move(socket));
-      beast::flat_buffer buffer;
-      Request request;
-      if (auto [read_error, n] = co_await http::async_read(stream, buffer, request, as_result);
-          read_error) {
-        continue;
-      }
-      requests.push_back(request);
-      std::optional<Response> response = _handler(request);
-      if (!response) {
-        _held.push_back(std::move(stream));
-        continue;
-      }
-      co_await http::async_write(stream, *response, as_result);
-      boost::system::error_code ignored;
-      stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
-    }
-  }
-
-  tcp::acceptor _acceptor;
-  Handler _handler;
-  std::vector<beast::tcp_stream> _held;
-};
 
 // Runs `work` on `io` to its end and returns its result, or rethrows its error.
 template <class T>

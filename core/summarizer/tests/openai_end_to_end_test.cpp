@@ -1,69 +1,22 @@
 // The summarizer against the host's real model client and an HTTP server on 127.0.0.1.
 #include <gtest/gtest.h>
 
-#include <boost/asio/as_tuple.hpp>
 #include <boost/asio/co_spawn.hpp>
-#include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/use_awaitable.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/http.hpp>
 
 #include "orvane/host/llm_openai.hpp"
 #include "orvane/host/log.hpp"
 #include "orvane/summarizer/summarizer.hpp"
+#include "support/http_test_server.hpp"
 
 namespace orvane::summarizer {
 namespace {
 
 namespace asio = boost::asio;
-namespace beast = boost::beast;
-namespace http = beast::http;
-using tcp = asio::ip::tcp;
+namespace http = boost::beast::http;
+
+using host::testing::TestServer;
 using Json = nlohmann::ordered_json;
-
-constexpr auto as_result = asio::as_tuple(asio::use_awaitable);
-
-// Answers every request with one fixed status and body, and keeps the request bodies.
-class OneReplyServer {
- public:
-  OneReplyServer(asio::io_context& io, http::status status, std::string body)
-      : _acceptor(io, {asio::ip::make_address("127.0.0.1"), 0}),
-        _status(status),
-        _body(std::move(body)) {
-    asio::co_spawn(io, serve(), asio::detached);
-  }
-  std::string base_url() const {
-    return "http://127.0.0.1:" + std::to_string(_acceptor.local_endpoint().port()) + "/v1";
-  }
-  std::vector<Json> requests;
-
- private:
-  asio::awaitable<void> serve() {
-    while (true) {
-      auto [error, socket] = co_await _acceptor.async_accept(as_result);
-      if (error) co_return;
-      beast::tcp_stream stream(std::move(socket));
-      beast::flat_buffer buffer;
-      http::request<http::string_body> request;
-      if (auto [read_error, n] = co_await http::async_read(stream, buffer, request, as_result);
-          read_error) {
-        continue;
-      }
-      requests.push_back(Json::parse(request.body()));
-      http::response<http::string_body> response{_status, 11};
-      response.set(http::field::content_type, "application/json");
-      response.body() = _body;
-      response.prepare_payload();
-      co_await http::async_write(stream, response, as_result);
-    }
-  }
-
-  tcp::acceptor _acceptor;
-  http::status _status;
-  std::string _body;
-};
 
 Json summarize_through(asio::io_context& io, const std::string& base_url, const Json& messages) {
   host::OpenAiClient client(host::OpenAiConfig{base_url, "local", "", 5.0});
@@ -94,7 +47,8 @@ TEST(SummarizeOverHttp, TurnsAGoodReplyIntoTheRecord) {
        {{{"message",
           {{"role", "assistant"}, {"content", "```json\n" + reply.dump(2) + "\n```"}}}}}}};
   asio::io_context io;
-  OneReplyServer server(io, http::status::ok, completion.dump());
+  TestServer server(
+      io, [&](const auto&) { return host::testing::reply(http::status::ok, completion.dump()); });
   host::LogCapture logs;
 
   const Json summary = summarize_through(io, server.base_url(), MESSAGES);
@@ -106,16 +60,19 @@ TEST(SummarizeOverHttp, TurnsAGoodReplyIntoTheRecord) {
   EXPECT_TRUE(summary["created_at"].is_number_float());
   EXPECT_TRUE(logs.records("orvane.summarizer").empty());
   ASSERT_EQ(server.requests.size(), 1u);
-  EXPECT_EQ(server.requests[0]["model"], "local");
-  EXPECT_EQ(server.requests[0]["temperature"], 0.2);
-  EXPECT_EQ(server.requests[0]["max_tokens"], 2048);
-  EXPECT_EQ(server.requests[0]["messages"][1]["content"],
+  const Json request = Json::parse(server.requests[0].body());
+  EXPECT_EQ(request["model"], "local");
+  EXPECT_EQ(request["temperature"], 0.2);
+  EXPECT_EQ(request["max_tokens"], 2048);
+  EXPECT_EQ(request["messages"][1]["content"],
             "Summarize the conversation above. Return ONLY the JSON object.");
 }
 
 TEST(SummarizeOverHttp, AServerErrorGivesTheFallbackRecordAndNamesTheStatus) {
   asio::io_context io;
-  OneReplyServer server(io, http::status::service_unavailable, "loading model");
+  TestServer server(io, [](const auto&) {
+    return host::testing::reply(http::status::service_unavailable, "loading model");
+  });
   host::LogCapture logs;
 
   const Json summary = summarize_through(io, server.base_url(), MESSAGES);
