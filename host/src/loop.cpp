@@ -5,6 +5,7 @@
 #include <boost/asio/cancellation_signal.hpp>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/error.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/this_coro.hpp>
 #include <boost/asio/use_awaitable.hpp>
@@ -100,6 +101,9 @@ struct Task::Private {
   }
 
   static asio::awaitable<void> run(TaskPtr task, asio::awaitable<void> body) {
+    // co_spawn dispatches: called on the loop's own thread it would run the body inside its
+    // spawner, before the spawner's next statement. A task starts at the next suspension instead.
+    co_await asio::post(co_await asio::this_coro::executor, asio::use_awaitable);
     // A cancellation requested before the first step never reaches the body.
     if (task->_p->cancel_requested) throw_cancelled();
     co_await std::move(body);

@@ -41,6 +41,20 @@ TEST_F(LoopTest, NamedTaskStartsAtNextSuspensionAndIsListedUntilItEnds) {
   EXPECT_TRUE(task->done());
   EXPECT_FALSE(task->cancelled());
   EXPECT_TRUE(live_task_names().empty());
+
+  // Spawned from a task on the loop's own thread, where co_spawn alone would run it inline.
+  std::vector<std::string> steps;
+  spawn(io.get_executor(), "outer", run_owned([&]() -> asio::awaitable<void> {
+          spawn(co_await current_executor(), "inner", run_owned([&]() -> asio::awaitable<void> {
+                  steps.push_back("inner");
+                  co_return;
+                }));
+          steps.push_back("outer goes on");
+          co_await host::sleep(1);
+          steps.push_back("outer resumed");
+        }));
+  vclock->run_for(io, 5);
+  EXPECT_EQ(steps, (std::vector<std::string>{"outer goes on", "inner", "outer resumed"}));
 }
 
 TEST_F(LoopTest, VirtualHourOfSleepsPassesInstantly) {

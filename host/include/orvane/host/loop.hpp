@@ -49,8 +49,10 @@ class Task : public std::enable_shared_from_this<Task> {
 
 using TaskPtr = std::shared_ptr<Task>;
 
-// Starts `body` as a task named `name`. An error that ends the task while nobody awaits it is
-// logged on "orvane.host" ("Task <name> failed: ..."), never dropped silently; cancellation is not.
+// Starts `body` as a task named `name`, always at the caller's next suspension, never inside the
+// caller (also when called on the loop's own thread). An error that ends the task while nobody
+// awaits it is logged on "orvane.host" ("Task <name> failed: ..."), never dropped silently;
+// cancellation is not.
 TaskPtr spawn(boost::asio::any_io_executor executor, std::string name,
               boost::asio::awaitable<void> body);
 
