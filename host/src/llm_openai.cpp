@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "orvane/common/json_read.hpp"
 #include "orvane/common/unicode.hpp"
 
 namespace orvane::host {
@@ -57,23 +58,6 @@ std::string excerpt(std::string_view body) {
   std::replace(text.begin(), text.end(), '\n', ' ');
   std::replace(text.begin(), text.end(), '\r', ' ');
   return text.empty() ? "(empty body)" : text;
-}
-
-// Replies nested deeper than this are refused: writing a value out for an error message (and
-// any later copy) recurses once per level.
-constexpr int MAX_JSON_DEPTH = 512;
-
-struct TooDeep {};
-
-// The reply body as JSON; discarded when it is not JSON. Throws TooDeep past MAX_JSON_DEPTH.
-Json parse_body(const std::string& body) {
-  const auto limit_depth = [](int depth, Json::parse_event_t event, Json&) {
-    const bool starts =
-        event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start;
-    if (starts && depth >= MAX_JSON_DEPTH) throw TooDeep{};
-    return true;
-  };
-  return Json::parse(body, limit_depth, false);
 }
 
 }  // namespace
@@ -224,10 +208,12 @@ LlmResponse read_completion(const http::response<http::string_body>& response,
   }
   Json body;
   try {
-    body = parse_body(response.body());
-  } catch (const TooDeep&) {
+    // Deeper replies are refused: writing a value out for an error message (and any later copy)
+    // recurses once per level.
+    body = common::parse_json(response.body(), common::OnInvalid::Discard);
+  } catch (const common::JsonTooDeep&) {
     throw LlmError(fmt::format("LLM server at {} sent a reply nested more than {} levels deep: {}",
-                               url, MAX_JSON_DEPTH, excerpt(response.body())));
+                               url, common::MAX_JSON_DEPTH, excerpt(response.body())));
   }
   if (body.is_discarded()) {
     throw LlmError(fmt::format("LLM server at {} sent a reply that is not JSON: {}", url,

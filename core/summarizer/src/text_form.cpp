@@ -8,17 +8,7 @@
 namespace orvane::summarizer {
 
 nlohmann::ordered_json parse_json(std::string_view text) {
-  using Json = nlohmann::ordered_json;
-  // `depth` counts the containers around the one that starts.
-  const auto limit_depth = [](int depth, Json::parse_event_t event, Json&) {
-    const bool starts =
-        event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start;
-    if (starts && depth >= MAX_JSON_DEPTH) {
-      throw JsonTooDeep("JSON nested more than " + std::to_string(MAX_JSON_DEPTH) + " levels deep");
-    }
-    return true;
-  };
-  return Json::parse(text, limit_depth, false);
+  return common::parse_json(text, common::OnInvalid::Discard);
 }
 
 std::string text_form(const nlohmann::ordered_json& value) {

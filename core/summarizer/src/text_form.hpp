@@ -1,20 +1,18 @@
 #pragma once
 // How values of a message or a summary record read as text.
 #include <nlohmann/json.hpp>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "orvane/common/json_read.hpp"
+
 namespace orvane::summarizer {
 
-// Objects and arrays nested deeper than this are refused when parsing: copying and writing a
-// value recurse once per level, and model output can nest far enough to exhaust the stack.
-constexpr int MAX_JSON_DEPTH = 512;
-
-class JsonTooDeep : public std::invalid_argument {
- public:
-  using std::invalid_argument::invalid_argument;
-};
+// Objects and arrays nested deeper than MAX_JSON_DEPTH are refused when parsing: copying and
+// writing a value recurse once per level, and model output can nest far enough to exhaust the
+// stack.
+using common::JsonTooDeep;
+using common::MAX_JSON_DEPTH;
 
 // The value of the JSON text, or a discarded value when the text is not JSON. Throws JsonTooDeep
 // when objects and arrays nest deeper than MAX_JSON_DEPTH.
