@@ -14,8 +14,13 @@ enum class Durability {
 // Replaces `path` with `bytes` so that a reader (or the next start after a crash) sees either the
 // old content or the new, never a mix: temporary file in the same directory, rename over the
 // target (with Flushed: fsync before the rename and of the directory after it). Missing parent
-// directories are created. Throws std::system_error (or std::filesystem::filesystem_error) naming
-// the path on failure; the temporary file is removed.
+// directories are created. As a write in place would:
+// - a symbolic link is followed, and the file it ends at is replaced (the link stays);
+// - a file that this process may not write is refused (EACCES, "Permission denied");
+// - a writable file in a directory that takes no new file is rewritten in place, not atomically.
+// Temporary files left by writers killed mid-save are removed; those of live writers are locked
+// and left alone. Throws std::system_error (or std::filesystem::filesystem_error) naming the path
+// on failure; the temporary file is removed.
 void write_file_atomic(const std::filesystem::path& path, std::string_view bytes,
                        Durability durability = Durability::Flushed);
 
