@@ -153,6 +153,14 @@ std::string _format_timestamp(double ts) {
   return text;
 }
 
+std::string next_run_human(double next_run) {
+  return next_run != 0 ? _format_timestamp(next_run) : "Not scheduled";
+}
+
+std::string last_run_human(double last_run) {
+  return last_run != 0 ? _format_timestamp(last_run) : "Never";
+}
+
 json ScheduledJob::to_dict() const {
   json d = json::object();
   d["id"] = valid_utf8(id);
@@ -171,8 +179,8 @@ json ScheduledJob::to_dict() const {
   d["next_run"] = next_run;
   d["run_count"] = run_count;
   d["max_runs"] = max_runs;
-  d["next_run_human"] = next_run != 0 ? _format_timestamp(next_run) : "Not scheduled";
-  d["last_run_human"] = last_run != 0 ? _format_timestamp(last_run) : "Never";
+  d["next_run_human"] = next_run_human(next_run);
+  d["last_run_human"] = last_run_human(last_run);
   return d;
 }
 

@@ -2,6 +2,7 @@
 #include <boost/asio/this_coro.hpp>
 #include <boost/system/system_error.hpp>
 #include <utility>
+#include <vector>
 
 #include "orvane/host/log.hpp"
 #include "state.hpp"
@@ -11,6 +12,12 @@ namespace {
 
 using json = nlohmann::ordered_json;
 using State = Scheduler::State;
+
+// True when the next firing of `job` is the last one its max_runs allows (run_count + 1 >=
+// max_runs, without the sum that a stored count of INT64_MAX would overflow).
+bool is_last_allowed_run(const ScheduledJob& job) {
+  return job.max_runs > 0 && job.run_count >= job.max_runs - 1;
+}
 
 // Counts a firing of `job` as under way for as long as the firing task's frame lives.
 class FiringMark {
@@ -87,7 +94,7 @@ boost::asio::awaitable<void> fire_job(std::shared_ptr<State> state,
   execution.completed_at = host::clock().time();
   execution.duration = execution.completed_at - execution.started_at;
   job->last_run = execution.started_at;
-  job->run_count += 1;
+  job->run_count = saturating_add(job->run_count, 1);
   if ((job->max_runs > 0 && job->run_count >= job->max_runs) || job->job_type == JobType::ONCE) {
     job->state = JobState::COMPLETED;
     job->next_run = 0;
@@ -107,20 +114,22 @@ boost::asio::awaitable<void> fire_job(std::shared_ptr<State> state,
   if (cancelled) std::rethrow_exception(cancelled);
 }
 
-// One pass: fires every active job that is due. Nothing here suspends, so the registry cannot
-// change while it is walked.
+// One pass: fires every active job that is due. It walks a snapshot that shares ownership of the
+// jobs, so that whatever the registry goes through meanwhile (a host callback removing or adding
+// jobs), every job it holds stays valid and the pass sees the jobs registered when it began.
 void pass(const std::shared_ptr<State>& state, const boost::asio::any_io_executor& executor) {
   const double now = host::clock().time();
-  for (const auto& entry : state->_jobs.entries()) {
-    const auto& job = entry.job;
+  std::vector<std::shared_ptr<ScheduledJob>> snapshot;
+  snapshot.reserve(state->_jobs.size());
+  for (const auto& entry : state->_jobs.entries()) snapshot.push_back(entry.job);
+  for (const auto& job : snapshot) {
     if (job->state != JobState::ACTIVE) continue;
     if (job->next_run == 0 || !(now >= job->next_run)) continue;
     // An interval job keeps its due time until its firing ends; firing it again meanwhile would
     // run the same period twice.
     if (job->job_type == JobType::INTERVAL && state->_firing.contains(job.get())) continue;
 
-    if ((job->max_runs > 0 && job->run_count + 1 >= job->max_runs) ||
-        job->job_type == JobType::ONCE) {
+    if (is_last_allowed_run(*job) || job->job_type == JobType::ONCE) {
       job->next_run = 0;
     } else {
       job->next_run = state->_calc_next_run(*job);

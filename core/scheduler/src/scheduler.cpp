@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
+#include "orvane/common/json_read.hpp"
+#include "orvane/common/py_text.hpp"
 #include "orvane/host/config.hpp"
 #include "orvane/host/log.hpp"
 #include "state.hpp"
@@ -91,8 +94,35 @@ std::shared_ptr<ScheduledJob> Scheduler::add_job(ScheduledJob job) {
   return add_job(std::make_shared<ScheduledJob>(std::move(job)));
 }
 
+namespace {
+
+// Copying and saving the metadata recurse once per level: a value nested deeper is refused
+// before anything walks it.
+void check_metadata_depth(const json& metadata) {
+  if (common::nests_deeper_than(metadata, Scheduler::State::METADATA_DEPTH)) {
+    throw InvalidValueError("Invalid value for metadata: nested more than " +
+                            std::to_string(Scheduler::State::METADATA_DEPTH) + " levels deep");
+  }
+}
+
+// JSON has no NaN or infinity: a time that is not finite would make the state file unreadable.
+void check_times_finite(const json& updates) {
+  for (const char* field : {"created_at", "last_run", "next_run"}) {
+    const auto it = updates.find(field);
+    if (it == updates.end() || !it->is_number_float()) continue;
+    const double value = it->get<double>();
+    if (!std::isfinite(value)) {
+      throw InvalidValueError(std::string("Invalid value for ") + field +
+                              ": expected a finite number, got " + common::py_repr(value));
+    }
+  }
+}
+
+}  // namespace
+
 std::shared_ptr<ScheduledJob> Scheduler::add_job(std::shared_ptr<ScheduledJob> job) {
   if (!job) throw InvalidValueError("add_job needs a job");
+  check_metadata_depth(job->metadata);
   job->next_run = _state->_calc_next_run(*job);
   _state->_jobs.put(job->id, job);
   _state->_save();
@@ -111,9 +141,17 @@ std::shared_ptr<ScheduledJob> Scheduler::update_job(const std::string& job_id,
   }
   // The registry key and the stored id must stay the same.
   if (updates.contains("id")) throw InvalidValueError("The id of a job cannot be changed");
-  // Checked on a copy first so that a bad value leaves the job as it was.
+  check_times_finite(updates);
+  if (const auto metadata = updates.find("metadata"); metadata != updates.end()) {
+    check_metadata_depth(*metadata);
+  }
+  // Checked on a copy first so that a bad value leaves the job as it was. The copy leaves out
+  // the metadata, which the host may have nested too deep to copy by writing to the job itself.
+  json metadata = std::exchange(job->metadata, json::object());
   ScheduledJob updated = *job;
+  job->metadata = std::move(metadata);
   for (const auto& [key, value] : updates.items()) updated._set_field(key, value);
+  if (!updates.contains("metadata")) updated.metadata = std::move(job->metadata);
   *job = std::move(updated);
   if (updates.contains("schedule") || updates.contains("interval_seconds")) {
     job->next_run = _state->_calc_next_run(*job);
@@ -183,7 +221,7 @@ json Scheduler::stats() const {
   for (const auto& entry : _state->_jobs.entries()) {
     active += entry.job->state == JobState::ACTIVE;
     paused += entry.job->state == JobState::PAUSED;
-    runs += entry.job->run_count;
+    runs = saturating_add(runs, entry.job->run_count);
   }
   json stats = json::object();
   stats["running"] = running();

@@ -2,12 +2,15 @@
 // The scheduler's shared state: registry, history, callbacks and the state file.
 #include <spdlog/spdlog.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "orvane/common/json_read.hpp"
 #include "orvane/host/loop.hpp"
 #include "orvane/scheduler/scheduler.hpp"
 
@@ -37,6 +40,9 @@ struct Scheduler::State {
   static constexpr std::size_t HISTORY_KEPT = 250;
   static constexpr std::size_t STORED_EXECUTIONS = 100;
   static constexpr double PASS_SECONDS = 30.0;
+  // A job's metadata object lies three levels deep in the state file (the file, "jobs", the
+  // job), so this is as deep as it may nest for every saved file to load back.
+  static constexpr int METADATA_DEPTH = common::MAX_JSON_DEPTH - 3;
 
   JobFireCallback _on_fire;
   JobEventCallback _on_event;
@@ -57,6 +63,14 @@ struct Scheduler::State {
   void _load();
   void _set_aside();
 };
+
+// a + b, held at the ends of the range instead of overflowing: stored counts may hold any value.
+inline std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
+  std::int64_t sum = 0;
+  if (!__builtin_add_overflow(a, b, &sum)) return sum;
+  return b > 0 ? std::numeric_limits<std::int64_t>::max()
+               : std::numeric_limits<std::int64_t>::min();
+}
 
 // Reads a naive local date-time as local time, as mktime does.
 double to_epoch_seconds(LocalTime time);

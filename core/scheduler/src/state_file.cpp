@@ -1,7 +1,10 @@
 // The state file: every job in its stored form and the latest executions.
+#include <cmath>
 #include <system_error>
+#include <utility>
 
 #include "orvane/common/file_io.hpp"
+#include "orvane/common/json_read.hpp"
 #include "orvane/common/json_text.hpp"
 #include "orvane/host/clock.hpp"
 #include "state.hpp"
@@ -13,11 +16,29 @@ namespace {
 using json = nlohmann::ordered_json;
 
 // The dictionary form with the whole prompt and the metadata, so that a restart runs exactly the
-// job that was scheduled.
-json stored_form(const ScheduledJob& job) {
+// job that was scheduled. What the host may have put into the job itself and the file could not
+// hold is left out with an error: a time that is not finite (JSON has no NaN or infinity) is
+// stored as 0, metadata nested too deep to read back as {}.
+json stored_form(const ScheduledJob& job, spdlog::logger& log) {
   json d = job.to_dict();
   d["prompt"] = valid_utf8(job.prompt);
-  d["metadata"] = valid_utf8_json(job.metadata);
+  const std::pair<const char*, double> times[] = {
+      {"created_at", job.created_at}, {"last_run", job.last_run}, {"next_run", job.next_run}};
+  for (const auto& [field, value] : times) {
+    if (std::isfinite(value)) continue;
+    log.error("{}", "Job " + job.id + ": " + field + " is not a finite number; saved as 0");
+    d[field] = 0.0;
+  }
+  if (!std::isfinite(job.next_run)) d["next_run_human"] = next_run_human(0);
+  if (!std::isfinite(job.last_run)) d["last_run_human"] = last_run_human(0);
+  if (common::nests_deeper_than(job.metadata, Scheduler::State::METADATA_DEPTH)) {
+    log.error("{}", "Job " + job.id + ": metadata nests more than " +
+                        std::to_string(Scheduler::State::METADATA_DEPTH) +
+                        " levels deep; saved as {}");
+    d["metadata"] = json::object();
+  } else {
+    d["metadata"] = valid_utf8_json(job.metadata);
+  }
   return d;
 }
 
@@ -30,7 +51,7 @@ void Scheduler::State::_save() const {
     auto& members = static_cast<json::object_t::Container&>(jobs.get_ref<json::object_t&>());
     members.reserve(_jobs.size());
     for (const auto& entry : _jobs.entries())
-      members.emplace_back(valid_utf8(entry.id), stored_form(*entry.job));
+      members.emplace_back(valid_utf8(entry.id), stored_form(*entry.job, *_log));
 
     json executions = json::array();
     const auto first = _executions.size() > STORED_EXECUTIONS
@@ -51,7 +72,9 @@ void Scheduler::State::_load() {
   std::error_code missing;
   if (!std::filesystem::exists(_storage_path, missing)) return;
   try {
-    const json data = json::parse(common::read_file(_storage_path));
+    // Python's json module writes (and reads) NaN and the infinities as bare tokens, so files
+    // written elsewhere may hold them.
+    const json data = common::parse_python_json(common::read_file(_storage_path));
     if (!data.is_object()) {
       throw InvalidValueError(std::string("The state file holds ") + data.type_name() +
                               ", not an object");

@@ -13,4 +13,8 @@ std::string valid_utf8(std::string_view text);
 // A copy of `value` whose texts and member names are all valid UTF-8.
 nlohmann::ordered_json valid_utf8_json(const nlohmann::ordered_json& value);
 
+// The dictionary form's next_run_human and last_run_human of these times.
+std::string next_run_human(double next_run);
+std::string last_run_human(double last_run);
+
 }  // namespace orvane::scheduler

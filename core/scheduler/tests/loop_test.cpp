@@ -2,6 +2,8 @@
 
 #include <boost/asio/post.hpp>
 #include <boost/asio/use_awaitable.hpp>
+#include <functional>
+#include <limits>
 #include <map>
 #include <stdexcept>
 
@@ -132,6 +134,32 @@ TEST_F(Loop, MaxRunsEndsTheJobAndResumeAllowsOneMoreRun) {
   EXPECT_EQ(std::count(fired.begin(), fired.end(), "one"), 1);
   EXPECT_EQ(job->state, JobState::COMPLETED);
   EXPECT_EQ(job->run_count, 4);
+  stop(*scheduler);
+}
+
+// A stored count may hold any integer: counting on must neither overflow nor keep a limited job
+// from completing.
+TEST_F(Loop, RunCountsAtTheTopOfTheirRangeDoNotOverflow) {
+  constexpr auto most = std::numeric_limits<std::int64_t>::max();
+  auto scheduler = make();
+  auto limited = scheduler->add_job(ScheduledJob{.id = "limited",
+                                                 .job_type = JobType::INTERVAL,
+                                                 .interval_seconds = 60,
+                                                 .run_count = most,
+                                                 .max_runs = 5});
+  auto endless = scheduler->add_job(ScheduledJob{
+      .id = "endless", .job_type = JobType::INTERVAL, .interval_seconds = 60, .run_count = most});
+  EXPECT_EQ(scheduler->stats()["total_executions"], most);
+  start(*scheduler);
+  clock->run_for(io, 270);  // passes at 60, 120, 180 and 240 s find them due
+  EXPECT_EQ(std::count(fired.begin(), fired.end(), "limited"), 1);
+  EXPECT_EQ(limited->state, JobState::COMPLETED);
+  EXPECT_EQ(limited->run_count, most);
+  EXPECT_EQ(std::count(fired.begin(), fired.end(), "endless"), 4);
+  EXPECT_EQ(endless->state, JobState::ACTIVE);
+  EXPECT_EQ(endless->run_count, most);
+  EXPECT_EQ(scheduler->stats()["total_executions"], most);
+  EXPECT_EQ(state_file()["jobs"]["limited"]["run_count"], most);
   stop(*scheduler);
 }
 
@@ -414,6 +442,73 @@ TEST_F(Loop, ARemovedJobsFiringStillRecordsAndCounts) {
   EXPECT_EQ(file["executions"].size(), 1u);
   EXPECT_EQ(scheduler->stats()["total_executions"], 0);
   stop(*scheduler);
+}
+
+// A host that drops finished one-shots, or edits jobs from its callbacks, changes the registry
+// without suspending first. Each job the pass found due still fires exactly once, and nothing
+// fires before start() has returned.
+TEST_F(Loop, CallbacksThatChangeTheRegistryLeaveThePassAlone) {
+  using Change = std::function<void(Scheduler&, const std::string& id)>;
+  const auto each_job = [](Scheduler& scheduler, const std::function<void(std::string)>& f) {
+    for (const auto& job : scheduler.list_jobs()) f(job["id"]);
+  };
+  const std::vector<std::pair<std::string, Change>> changes = {
+      {"remove every job",
+       [&](Scheduler& s, const std::string&) { each_job(s, [&](auto id) { s.remove_job(id); }); }},
+      {"add a due job",
+       [](Scheduler& s, const std::string& id) {
+         s.add_job(ScheduledJob{.id = id + "+", .job_type = JobType::ONCE, .next_run = 1});
+       }},
+      {"unschedule every job",
+       [&](Scheduler& s, const std::string&) {
+         each_job(s, [&](auto id) { s.update_job(id, {{"next_run", 0}, {"description", "x"}}); });
+       }},
+      {"pause every job",
+       [&](Scheduler& s, const std::string&) { each_job(s, [&](auto id) { s.pause_job(id); }); }},
+  };
+  for (const std::string point : {"scheduler_job_fired", "fire", "scheduler_job_completed"}) {
+    for (const auto& entry : changes) {
+      SCOPED_TRACE(point + ": " + entry.first);
+      const Change& change = entry.second;
+      logs.clear();
+      Scheduler* scheduler = nullptr;
+      JobFireCallback fire = nullptr;  // the common host: none, it acts on the events
+      if (point == "fire") {
+        fire = [&](ScheduledJob& job) -> asio::awaitable<std::string> {
+          change(*scheduler, job.id);
+          co_return "";
+        };
+      }
+      const JobEventCallback event = [&](json e) -> asio::awaitable<void> {
+        if (e["type"] == point) {
+          change(*scheduler, e.contains("job") ? e["job"]["id"] : e["execution"]["job_id"]);
+        }
+        co_return;
+      };
+      Scheduler host_scheduler(fire, event, dir / (point + ", " + entry.first + ".json"));
+      scheduler = &host_scheduler;
+      for (const char* id : {"a", "b", "c"}) {
+        host_scheduler.add_job(ScheduledJob{.id = id, .job_type = JobType::ONCE, .next_run = 1});
+      }
+      start(host_scheduler);
+      std::vector<std::string> ran;
+      for (const auto& execution : host_scheduler.list_executions(0)) {
+        ran.push_back(execution["job_id"]);
+      }
+      EXPECT_EQ(ran, (std::vector<std::string>{"a", "b", "c"}));
+      std::vector<std::string> messages;
+      for (const auto& record : logs.records("orvane.scheduler")) {
+        if (record.message.starts_with("Scheduler started") ||
+            record.message.starts_with("Firing job: ")) {
+          messages.push_back(record.message);
+        }
+      }
+      EXPECT_EQ(messages,
+                (std::vector<std::string>{"Scheduler started with 3 jobs", "Firing job:  (a)",
+                                          "Firing job:  (b)", "Firing job:  (c)"}));
+      stop(host_scheduler);
+    }
+  }
 }
 
 TEST_F(Loop, AnIntervalJobIsNotFiredAgainWhileItsFiringRuns) {

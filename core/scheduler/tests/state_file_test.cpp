@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+#include <map>
+
 #include "support.hpp"
 
 namespace orvane::scheduler::testing {
@@ -168,8 +172,11 @@ TEST_F(StateFile, UnknownStateLoadsTheJobsBeforeItAndKeepsTheFile) {
 }
 
 TEST_F(StateFile, OtherShapesThatCannotBeReadAreSetAside) {
-  for (const char* text : {"[1, 2]", R"({"jobs": []})", R"({"jobs": {"a": "text"}})",
-                           R"({"jobs": {"a": {"interval_seconds": "60"}}})", ""}) {
+  for (const char* text :
+       {"[1, 2]", R"({"jobs": []})", R"({"jobs": {"a": "text"}})",
+        R"({"jobs": {"a": {"interval_seconds": "60"}}})", "",
+        // Python reads NaN, Infinity and -Infinity, and no other spelling
+        R"({"jobs": {"a": {"next_run": -NaN}}})", R"({"jobs": {"a": {"next_run": infinity}}})"}) {
     write_text(state_path(), text);
     logs.clear();
     Scheduler scheduler(nullptr, nullptr, state_path());
@@ -196,6 +203,114 @@ TEST_F(StateFile, JobTextsThatAreNotUtf8DoNotStopTheSaves) {
   EXPECT_EQ(stored["metadata"], json({{"k\ufffd", {"v\ufffd", 1}}}));
   EXPECT_EQ(scheduler.list_jobs()[1]["name"], "n\ufffd");
   EXPECT_EQ(state_file()["jobs"]["i\ufffd"]["id"], "i\ufffd");
+}
+
+// NaN and the infinities are doubles but not JSON: none of them may make the saved file
+// unreadable, and files that Python wrote with them must still load.
+TEST_F(StateFile, TimesThatAreNotFiniteNeverCostTheJobs) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::map<std::string, double ScheduledJob::*> fields = {
+      {"next_run", &ScheduledJob::next_run},
+      {"last_run", &ScheduledJob::last_run},
+      {"created_at", &ScheduledJob::created_at}};
+  for (const auto& [field, member] : fields) {
+    for (const double value : {std::numeric_limits<double>::quiet_NaN(), inf, -inf}) {
+      SCOPED_TRACE(field + " = " + std::to_string(value));
+      fs::remove(state_path());
+      logs.clear();
+      {
+        Scheduler scheduler(nullptr, nullptr, state_path());
+        auto job = scheduler.add_job(
+            ScheduledJob{.id = "set", .job_type = JobType::ONCE, .next_run = START + 60});
+        const auto text = read_text(state_path());
+        const auto listed = scheduler.list_jobs();
+        EXPECT_THROW(scheduler.update_job("set", {{field, value}, {"name", "x"}}),
+                     InvalidValueError);
+        EXPECT_EQ(scheduler.list_jobs(), listed);
+        EXPECT_EQ(read_text(state_path()), text);
+
+        // By the other roads the value reaches the registry, and is saved as 0.
+        ScheduledJob added{.id = "added", .job_type = JobType::ONCE};
+        added.*member = value;
+        scheduler.add_job(added);
+        (*job).*member = value;  // the host writes to the registered job
+        scheduler.pause_job("set");
+        for (const char* id : {"added", "set"}) {
+          EXPECT_TRUE(logs.contains(err, std::string("Job ") + id + ": " + field +
+                                             " is not a finite number; saved as 0"));
+          EXPECT_EQ(state_file()["jobs"][id][field], 0.0);  // plain JSON, no bare token
+        }
+      }
+      Scheduler restarted(nullptr, nullptr, state_path());
+      EXPECT_EQ(restarted.list_jobs().size(), 2u);
+    }
+  }
+
+  write_text(state_path(), R"({"jobs": {"py": {"id": "py", "name": "NaN \"Infinity\" -Infinity\\",
+    "job_type": "once", "next_run": NaN, "last_run": Infinity, "created_at": -Infinity,
+    "metadata": {"NaN": [NaN, -Infinity, "Infinity"]}}}})");
+  logs.clear();
+  Scheduler from_python(nullptr, nullptr, state_path());
+  EXPECT_TRUE(logs.contains(info, "Loaded 1 scheduled jobs"));
+  const auto job = from_python.get_job("py");
+  ASSERT_NE(job, nullptr);
+  EXPECT_EQ(job->name, "NaN \"Infinity\" -Infinity\\");
+  EXPECT_TRUE(std::isnan(job->next_run));
+  EXPECT_EQ(job->last_run, inf);
+  EXPECT_EQ(job->created_at, -inf);
+  const auto& values = job->metadata["NaN"];
+  EXPECT_TRUE(std::isnan(values[0].get<double>()));
+  EXPECT_EQ(values[1], -inf);
+  EXPECT_EQ(values[2], "Infinity");
+}
+
+// Copying, comparing and writing JSON recurse once per level: metadata deeper than the state
+// file can hold is refused on the way in, and a file nested too deep is unreadable, not a crash.
+TEST_F(StateFile, NestingPastTheLimitIsRefusedNeverOverflowsTheStack) {
+  // Arrays nested `depth` levels deep (an object at the top), built without recursion.
+  const auto nested = [](int depth) {
+    json top = json::object();
+    json* inner = &top["k"];
+    *inner = json::array();
+    for (int level = 2; level < depth; ++level) inner = &inner->emplace_back(json::array());
+    return top;
+  };
+  Scheduler scheduler(nullptr, nullptr, state_path());
+  // The metadata object sits three levels deep in the file (the file, "jobs", the job), so it
+  // may nest 509 levels for the file to stay within 512.
+  auto job = scheduler.add_job(
+      ScheduledJob{.id = "deepest", .job_type = JobType::ONCE, .metadata = nested(509)});
+  for (const int depth : {510, 100'000}) {
+    SCOPED_TRACE(depth);
+    EXPECT_THROW(scheduler.add_job(ScheduledJob{.id = "deeper", .metadata = nested(depth)}),
+                 InvalidValueError);
+    EXPECT_EQ(scheduler.get_job("deeper"), nullptr);
+    json updates = json::object();
+    updates["metadata"] = nested(depth);
+    EXPECT_THROW(scheduler.update_job("deepest", updates), InvalidValueError);
+  }
+  EXPECT_EQ(scheduler.get_job("deepest")->metadata, nested(509));
+  {
+    Scheduler restarted(nullptr, nullptr, state_path());
+    EXPECT_EQ(restarted.get_job("deepest")->metadata, nested(509));
+  }
+
+  // The host writes to the registered job: the save keeps every job, without that metadata.
+  job->metadata = nested(100'000);
+  scheduler.update_job("deepest", {{"name", "renamed"}});
+  EXPECT_TRUE(
+      logs.contains(err, "Job deepest: metadata nests more than 509 levels deep; saved as {}"));
+  EXPECT_EQ(state_file()["jobs"]["deepest"]["name"], "renamed");
+  EXPECT_EQ(state_file()["jobs"]["deepest"]["metadata"], json::object());
+
+  write_text(state_path(), R"({"jobs": {"a": {"id": "a", "metadata": {"k": )" +
+                               std::string(100'000, '[') + std::string(100'000, ']') + "}}}}");
+  logs.clear();
+  Scheduler unreadable(nullptr, nullptr, state_path());
+  EXPECT_TRUE(unreadable.list_jobs().empty());
+  EXPECT_EQ(error_starting("Failed to load scheduler state: "),
+            "Failed to load scheduler state: JSON nested more than 512 levels deep");
+  EXPECT_TRUE(fs::exists(set_aside_path()));
 }
 
 TEST_F(StateFile, AFailedSaveIsLoggedAndTheOperationGoesOn) {
