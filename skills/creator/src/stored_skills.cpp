@@ -1,5 +1,9 @@
 // The skills directory: loading, listing, showing and deleting stored skills.
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <system_error>
 
 #include "improvement.hpp"
 #include "log.hpp"
@@ -64,9 +68,10 @@ DeletionResult SkillCreator::delete_skill(const std::string& name, host::SkillRe
   const auto file = SKILLS_DIR / (name + ".json");
   std::error_code error;
   if (!fs::exists(file, error)) return {false, "Skill '" + name + "' not found"};
-  try {
-    fs::remove(file);
-  } catch (const fs::filesystem_error& failure) {
+  // unlink, not remove: a directory of that name is no skill file to delete.
+  if (::unlink(file.c_str()) != 0) {
+    const std::system_error failure(errno, std::generic_category(),
+                                    "cannot remove '" + file.string() + "'");
     return {false, std::string("Failed to delete: ") + failure.what()};
   }
   if (registry != nullptr) registry->_skills.erase(name);

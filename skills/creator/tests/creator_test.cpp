@@ -244,6 +244,12 @@ TEST_F(CreatorTest, DeletingRemovesTheFileAndRegistryEntryAndStatsFollow) {
 
   RecordingRegistry registry;
   EXPECT_EQ(creator.delete_skill("open_news").message, "Skill 'open_news' not found");
+  fs::create_directories(skills_dir() / "folder.json");
+  EXPECT_EQ(creator.delete_skill("folder").message, "Failed to delete: cannot remove '" +
+                                                        (skills_dir() / "folder.json").string() +
+                                                        "': Is a directory");
+  EXPECT_TRUE(fs::is_directory(skills_dir() / "folder.json"));
+  fs::remove(skills_dir() / "folder.json");
   creator.create_from_dict(simple_skill(), &registry);
   creator.create_from_dict(simple_skill(), &registry);
   json other = simple_skill("other");

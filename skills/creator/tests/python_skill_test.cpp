@@ -72,6 +72,13 @@ TEST_F(CreatorTest, AScriptSkillIsCheckedStoredWithItsMetadataAndLogged) {
   EXPECT_TRUE(creator.delete_skill("greet").success);
   EXPECT_FALSE(fs::exists(metadata));
   EXPECT_TRUE(fs::exists(script));
+
+  // A simple skill of the same name takes over the metadata file and its version.
+  ASSERT_TRUE(creator.create_from_dict(script_skill("greet")).success);
+  EXPECT_EQ(creator.create_from_dict(simple_skill("greet")).message.substr(0, 25),
+            "Updated skill 'greet' v2 ");
+  EXPECT_EQ(json::parse(read_text(metadata))["dynamic"], true);
+  EXPECT_TRUE(fs::exists(script));
 }
 
 TEST_F(CreatorTest, ScriptChecksReportEveryProblemInOrder) {
