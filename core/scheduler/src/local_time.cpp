@@ -36,11 +36,4 @@ double to_epoch_seconds(LocalTime time) {
   return double(seconds) + duration<double>(fraction).count();
 }
 
-std::string format_local(LocalTime time, const char* pattern) {
-  const std::tm tm = to_tm(time);
-  char text[64];
-  const auto n = std::strftime(text, sizeof text, pattern, &tm);
-  return std::string(text, n);
-}
-
 }  // namespace orvane::scheduler

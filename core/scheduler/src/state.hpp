@@ -74,8 +74,6 @@ inline std::int64_t saturating_add(std::int64_t a, std::int64_t b) {
 
 // Reads a naive local date-time as local time, as mktime does.
 double to_epoch_seconds(LocalTime time);
-// Local date-time as text, e.g. "%Y%m%d-%H%M%S".
-std::string format_local(LocalTime time, const char* pattern);
 
 // The body of a firing task of `job`; the loop starts one per due job.
 boost::asio::awaitable<void> _fire_job(std::shared_ptr<Scheduler::State> state,

@@ -6,6 +6,7 @@
 #include "orvane/common/file_io.hpp"
 #include "orvane/common/json_read.hpp"
 #include "orvane/common/json_text.hpp"
+#include "orvane/common/set_aside.hpp"
 #include "orvane/host/clock.hpp"
 #include "state.hpp"
 #include "text.hpp"
@@ -101,18 +102,11 @@ void Scheduler::State::_load() {
 // Moves a state file that could not be read (fully) out of the way, so that the next save, which
 // holds only the jobs read so far, does not destroy the others.
 void Scheduler::State::_set_aside() {
-  const auto base = _storage_path.string() + ".corrupt-" +
-                    format_local(host::clock().local_now(), "%Y%m%d-%H%M%S");
-  std::filesystem::path target = base;
-  std::error_code error;
-  for (int n = 1; std::filesystem::exists(target, error); ++n) {
-    target = base + "." + std::to_string(n);
-  }
-  std::filesystem::rename(_storage_path, target, error);
-  if (error) {
-    _log->error("{}", "Failed to set aside scheduler state: " + error.message());
-  } else {
+  try {
+    const auto target = common::set_aside(_storage_path, host::clock().local_now());
     _log->warn("{}", "Unreadable scheduler state set aside as " + target.string());
+  } catch (const std::filesystem::filesystem_error& error) {
+    _log->error("{}", "Failed to set aside scheduler state: " + error.code().message());
   }
 }
 

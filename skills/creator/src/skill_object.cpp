@@ -1,0 +1,128 @@
+#include "skill_object.hpp"
+
+#include <cmath>
+#include <limits>
+
+#include "orvane/common/file_io.hpp"
+#include "orvane/common/json_depth.hpp"
+#include "orvane/common/json_text.hpp"
+#include "text_form.hpp"
+
+namespace orvane::skills {
+
+using json = nlohmann::ordered_json;
+
+std::string text_member(const json& object, const char* key, const std::string& fallback) {
+  const auto it = object.find(key);
+  if (it == object.end()) return fallback;
+  if (!it->is_string()) {
+    throw SkillDataError(std::string("'") + key + "' must be text, not " + kind_name(*it));
+  }
+  return it->get<std::string>();
+}
+
+namespace {
+
+std::vector<std::string> text_list_member(const json& object, const char* key) {
+  const auto it = object.find(key);
+  if (it == object.end()) return {};
+  if (!it->is_array()) {
+    throw SkillDataError(std::string("'") + key + "' must be a list of texts, not " +
+                         kind_name(*it));
+  }
+  std::vector<std::string> texts;
+  for (const auto& item : *it) {
+    if (!item.is_string()) {
+      throw SkillDataError(std::string("'") + key + "' must be a list of texts, but holds " +
+                           kind_name(item));
+    }
+    texts.push_back(item.get<std::string>());
+  }
+  return texts;
+}
+
+std::vector<json> list_member(const json& object, const char* key) {
+  const auto it = object.find(key);
+  if (it == object.end()) return {};
+  if (!it->is_array()) {
+    throw SkillDataError(std::string("'") + key + "' must be a list, not " + kind_name(*it));
+  }
+  return it->get<std::vector<json>>();
+}
+
+}  // namespace
+
+SkillBlueprint blueprint_from(const json& object, const std::string& default_name,
+                              bool with_version) {
+  if (common::nested_deeper_than(object)) {
+    throw SkillDataError("the skill is nested more than " + std::to_string(common::MAX_JSON_DEPTH) +
+                         " levels deep");
+  }
+  SkillBlueprint blueprint{
+      .name = text_member(object, "name", default_name),
+      .description = text_member(object, "description"),
+      .app = text_member(object, "app"),
+      .category = text_member(object, "category", "custom"),
+      .triggers = text_list_member(object, "triggers"),
+      .required_params = text_list_member(object, "required_params"),
+      .optional_params = text_list_member(object, "optional_params"),
+      .steps = list_member(object, "steps"),
+      .reason = text_member(object, "reason"),
+  };
+  if (with_version) {
+    if (const auto it = object.find("version"); it != object.end()) {
+      const auto version = integer_version(*it);
+      if (!version) {
+        throw SkillDataError("'version' must be an integer, not " +
+                             (it->is_number() ? text_form(*it) : kind_name(*it)));
+      }
+      blueprint.version = *version;
+    }
+  }
+  return blueprint;
+}
+
+std::optional<std::int64_t> integer_version(const json& value) {
+  if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<std::int64_t>();
+  if (value.is_number_unsigned()) {
+    const auto v = value.get<std::uint64_t>();
+    if (v > std::uint64_t(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
+    return std::int64_t(v);
+  }
+  if (value.is_number_float()) {
+    const double v = value.get<double>();
+    // 2^63 itself is out of range; every double below it in magnitude converts exactly.
+    if (std::trunc(v) == v && std::fabs(v) < 9223372036854775808.0) return std::int64_t(v);
+  }
+  return std::nullopt;
+}
+
+std::optional<std::int64_t> next_version(const std::filesystem::path& file) {
+  try {
+    const json stored = read_json_object(file);
+    const auto it = stored.find("version");
+    const auto version = it == stored.end() ? std::optional<std::int64_t>(1) : integer_version(*it);
+    if (!version || *version == std::numeric_limits<std::int64_t>::max()) return std::nullopt;
+    return *version + 1;
+  } catch (const std::exception&) {
+    return std::nullopt;  // an unreadable earlier skill does not stop its replacement
+  }
+}
+
+json read_json_file(const std::filesystem::path& file) {
+  return common::parse_json_limited(common::read_file(file));
+}
+
+json read_json_object(const std::filesystem::path& file) {
+  json value = read_json_file(file);
+  if (!value.is_object()) {
+    throw SkillDataError("the file holds " + kind_name(value) + ", not an object");
+  }
+  return value;
+}
+
+void write_json_file(const std::filesystem::path& file, const json& value) {
+  common::write_file_atomic(file, common::dump_python_json(value, 2));
+}
+
+}  // namespace orvane::skills

@@ -1,0 +1,39 @@
+#pragma once
+// Skills as JSON objects: reading their fields, and their files.
+#include <cstdint>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "orvane/skills/skill.hpp"
+
+namespace orvane::skills {
+
+// Member `key` as text, `fallback` when absent; SkillDataError when it is of another kind.
+std::string text_member(const nlohmann::ordered_json& object, const char* key,
+                        const std::string& fallback = "");
+
+// A blueprint from a skill object: "name" (else `default_name`), "description", "app",
+// "category" (else "custom"), "triggers", "required_params", "optional_params", "steps",
+// "reason", and "version" (else 1) when `with_version`. SkillDataError for members of the wrong
+// kind.
+SkillBlueprint blueprint_from(const nlohmann::ordered_json& object, const std::string& default_name,
+                              bool with_version);
+
+// A stored version number as an integer; nullopt for texts, fractions, booleans and numbers
+// beyond 64 bits.
+std::optional<std::int64_t> integer_version(const nlohmann::ordered_json& value);
+
+// The version after the one stored in `file`'s "version" (1 when absent), or nullopt when the
+// file cannot be read, holds no object, or its version is not an integer below the largest.
+std::optional<std::int64_t> next_version(const std::filesystem::path& file);
+
+// The file's JSON; throws when it cannot be read or parsed or nests too deeply.
+nlohmann::ordered_json read_json_file(const std::filesystem::path& file);
+// The file's JSON object; throws SkillDataError when it holds another kind.
+nlohmann::ordered_json read_json_object(const std::filesystem::path& file);
+// Replaces the file, atomically, with the value as two-space indented ASCII JSON.
+void write_json_file(const std::filesystem::path& file, const nlohmann::ordered_json& value);
+
+}  // namespace orvane::skills

@@ -1,0 +1,132 @@
+#include <limits>
+
+#include "support.hpp"
+
+namespace orvane::skills::testing {
+namespace {
+
+json entry(int n) {
+  return {{"timestamp", "2025-01-01 00:00:00"},
+          {"action", "learned"},
+          {"skill_name", "s" + std::to_string(n)},
+          {"reason", "r"}};
+}
+
+TEST_F(CreatorTest, TheLogRoundTripsThroughItsFile) {
+  {
+    SkillCreator creator(data);
+    EXPECT_TRUE(records().empty());  // no file yet: nothing to say
+    creator.log_learning("open_news", "worked well");
+    creator.log_learning("open_news", "slow", json{{"seconds", 12.5}});
+    // Texts from the host that are not UTF-8 do not stop later saves.
+    creator.log_learning("bad\xff", "r\xc3", json{{"k\xfe", {"v\xe2\x82"}}});
+    creator.log_learning("after", "still saved");
+  }
+  EXPECT_TRUE(records().empty());
+  EXPECT_EQ(read_text(log_file())
+                .rfind(R"([
+  {
+    "timestamp": "2025-03-10 05:59:30",
+    "action": "learned",
+    "skill_name": "open_news",
+    "reason": "worked well",
+    "details": {},
+    "success": true
+  },
+  {
+    "timestamp")",
+                       0),
+            0u);
+  SkillCreator reloaded(data);
+  const auto entries = reloaded.get_improvement_log();
+  ASSERT_EQ(entries.size(), 4u);
+  EXPECT_EQ(entries[1]["details"], json({{"seconds", 12.5}}));
+  EXPECT_EQ(entries[2]["skill_name"], "bad\ufffd");
+  EXPECT_EQ(entries[2]["details"], json({{"k\ufffd", {"v\ufffd"}}}));
+  EXPECT_EQ(entries[3]["skill_name"], "after");
+
+  // Missing "details" and "success" take their defaults; present values are kept as they are.
+  json file = json::array({entry(1), entry(2)});
+  file[1]["success"] = "yes";
+  file[1]["details"] = nullptr;
+  write_text(log_file(), file.dump());
+  SkillCreator defaults(data);
+  EXPECT_EQ(defaults.get_improvement_log()[0]["details"], json::object());
+  EXPECT_EQ(defaults.get_improvement_log()[0]["success"], true);
+  EXPECT_EQ(defaults.get_improvement_log()[1]["success"], "yes");
+  EXPECT_EQ(defaults.get_improvement_log()[1]["details"], nullptr);
+}
+
+TEST_F(CreatorTest, ALogThatFailsToLoadIsSetAsideAndTheLogStartsEmpty) {
+  const fs::path aside = data / "improvement_log.json.corrupt-20250310-055930";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {R"([{"timestamp": "t", "action": "a", "skill_name": "s", "reason": "r", "note": 1}])",
+       "entry 1 has an unknown key 'note'"},
+      {R"([{"timestamp": "t", "action": "a", "skill_name": "s"}])", "entry 1 lacks 'reason'"},
+      {"[1]", "entry 1 is number, not an object"},
+      {"{}", "the file holds object, not a list"},
+  };
+  std::string suffix;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const auto& [text, error] = cases[i];
+    write_text(log_file(), text);
+    logs.clear();
+    SkillCreator creator(data);
+    const auto target = aside.string() + suffix;
+    EXPECT_EQ(records(), (std::vector<std::string>{
+                             "warning: Failed to load improvement log: " + error,
+                             "warning: Unreadable improvement log set aside as " + target}));
+    EXPECT_TRUE(creator.get_improvement_log().empty());
+    EXPECT_EQ(read_text(target), text);
+    creator.log_learning("s", "r");  // the next save does not touch the set-aside copy
+    EXPECT_EQ(log_on_disk().size(), 1u);
+    EXPECT_EQ(read_text(target), text);
+    fs::remove(log_file());
+    suffix = "." + std::to_string(i + 1);
+  }
+  write_text(log_file(), "not json");
+  logs.clear();
+  SkillCreator creator(data);
+  EXPECT_EQ(records()[0].rfind("warning: Failed to load improvement log: [json.exception", 0), 0u);
+}
+
+TEST_F(CreatorTest, AReadOnlyDataDirectoryStillCreatesTheSkillAndKeepsTheEntryInMemory) {
+  SkillCreator creator(data);
+  ReadOnlyDir read_only(data);
+  if (!read_only.active) GTEST_SKIP() << "cannot make a directory read-only here";
+  const auto result = creator.create_from_dict(simple_skill());
+  EXPECT_TRUE(result.success);
+  const auto r = records();
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[1].rfind("warning: Failed to save improvement log: cannot create a temporary file "
+                       "for '" +
+                           log_file().string() + "': ",
+                       0),
+            0u)
+      << r[1];
+  EXPECT_EQ(creator.get_improvement_stats()["skills_created"], 1);
+  EXPECT_FALSE(fs::exists(log_file()));
+}
+
+TEST_F(CreatorTest, RecentEntriesAreCutFromTheEndAsAPythonSliceWould) {
+  json file = json::array();
+  for (int i = 0; i < 120; ++i) file.push_back(entry(i));
+  write_text(log_file(), file.dump());
+  SkillCreator creator(data);
+  const auto first_of = [&](std::int64_t limit) -> std::pair<std::size_t, std::string> {
+    const auto entries = creator.get_improvement_log(limit);
+    return {entries.size(), entries.empty() ? "" : entries[0]["skill_name"].get<std::string>()};
+  };
+  using P = std::pair<std::size_t, std::string>;
+  EXPECT_EQ(first_of(50), P(50, "s70"));
+  EXPECT_EQ(creator.get_improvement_log(), creator.get_improvement_log(50));
+  EXPECT_EQ(first_of(200), P(120, "s0"));
+  EXPECT_EQ(first_of(0), P(120, "s0"));
+  EXPECT_EQ(first_of(-100), P(20, "s100"));
+  EXPECT_EQ(first_of(-120), P(0, ""));
+  EXPECT_EQ(first_of(std::numeric_limits<std::int64_t>::max()), P(120, "s0"));
+  EXPECT_EQ(first_of(std::numeric_limits<std::int64_t>::min()), P(0, ""));
+}
+
+}  // namespace
+}  // namespace orvane::skills::testing
