@@ -153,6 +153,13 @@ std::string _format_timestamp(double ts) {
   return text;
 }
 
+void check_metadata_depth(const json& metadata) {
+  if (common::nests_deeper_than(metadata, METADATA_DEPTH)) {
+    throw InvalidValueError("Invalid value for metadata: nested more than " +
+                            std::to_string(METADATA_DEPTH) + " levels deep");
+  }
+}
+
 std::string next_run_human(double next_run) {
   return next_run != 0 ? _format_timestamp(next_run) : "Not scheduled";
 }
@@ -230,6 +237,7 @@ bool ScheduledJob::_set_field(std::string_view field, const json& value) {
     max_runs = integer_value(field, value);
   } else if (field == "metadata") {
     if (!value.is_object()) wrong_kind(field, "an object", value);
+    check_metadata_depth(value);
     metadata = value;
   } else {
     return false;

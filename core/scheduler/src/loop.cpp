@@ -114,21 +114,23 @@ boost::asio::awaitable<void> fire_job(std::shared_ptr<State> state,
   if (cancelled) std::rethrow_exception(cancelled);
 }
 
-// One pass: fires every active job that is due. It walks a snapshot that shares ownership of the
-// jobs, so that whatever the registry goes through meanwhile (a host callback removing or adding
-// jobs), every job it holds stays valid and the pass sees the jobs registered when it began.
+// One pass: fires every active job that is due. The due jobs are taken first, in registry order,
+// into a list that shares their ownership; whatever the registry goes through while they are
+// started (a host callback removing or adding jobs), each one stays valid and the pass fires
+// exactly the jobs that were due when it began.
 void pass(const std::shared_ptr<State>& state, const boost::asio::any_io_executor& executor) {
   const double now = host::clock().time();
-  std::vector<std::shared_ptr<ScheduledJob>> snapshot;
-  snapshot.reserve(state->_jobs.size());
-  for (const auto& entry : state->_jobs.entries()) snapshot.push_back(entry.job);
-  for (const auto& job : snapshot) {
+  std::vector<std::shared_ptr<ScheduledJob>> due;
+  for (const auto& entry : state->_jobs.entries()) {
+    const auto& job = entry.job;
     if (job->state != JobState::ACTIVE) continue;
     if (job->next_run == 0 || !(now >= job->next_run)) continue;
     // An interval job keeps its due time until its firing ends; firing it again meanwhile would
     // run the same period twice.
     if (job->job_type == JobType::INTERVAL && state->_firing.contains(job.get())) continue;
-
+    due.push_back(job);
+  }
+  for (const auto& job : due) {
     if (is_last_allowed_run(*job) || job->job_type == JobType::ONCE) {
       job->next_run = 0;
     } else {

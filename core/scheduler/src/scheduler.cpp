@@ -5,11 +5,11 @@
 #include <limits>
 #include <utility>
 
-#include "orvane/common/json_read.hpp"
 #include "orvane/common/py_text.hpp"
 #include "orvane/host/config.hpp"
 #include "orvane/host/log.hpp"
 #include "state.hpp"
+#include "text.hpp"
 
 namespace orvane::scheduler {
 
@@ -96,15 +96,6 @@ std::shared_ptr<ScheduledJob> Scheduler::add_job(ScheduledJob job) {
 
 namespace {
 
-// Copying and saving the metadata recurse once per level: a value nested deeper is refused
-// before anything walks it.
-void check_metadata_depth(const json& metadata) {
-  if (common::nests_deeper_than(metadata, Scheduler::State::METADATA_DEPTH)) {
-    throw InvalidValueError("Invalid value for metadata: nested more than " +
-                            std::to_string(Scheduler::State::METADATA_DEPTH) + " levels deep");
-  }
-}
-
 // JSON has no NaN or infinity: a time that is not finite would make the state file unreadable.
 void check_times_finite(const json& updates) {
   for (const char* field : {"created_at", "last_run", "next_run"}) {
@@ -142,9 +133,6 @@ std::shared_ptr<ScheduledJob> Scheduler::update_job(const std::string& job_id,
   // The registry key and the stored id must stay the same.
   if (updates.contains("id")) throw InvalidValueError("The id of a job cannot be changed");
   check_times_finite(updates);
-  if (const auto metadata = updates.find("metadata"); metadata != updates.end()) {
-    check_metadata_depth(*metadata);
-  }
   // Checked on a copy first so that a bad value leaves the job as it was. The copy leaves out
   // the metadata, which the host may have nested too deep to copy by writing to the job itself.
   json metadata = std::exchange(job->metadata, json::object());

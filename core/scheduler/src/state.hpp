@@ -10,7 +10,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include "orvane/common/json_read.hpp"
 #include "orvane/host/loop.hpp"
 #include "orvane/scheduler/scheduler.hpp"
 
@@ -40,9 +39,6 @@ struct Scheduler::State {
   static constexpr std::size_t HISTORY_KEPT = 250;
   static constexpr std::size_t STORED_EXECUTIONS = 100;
   static constexpr double PASS_SECONDS = 30.0;
-  // A job's metadata object lies three levels deep in the state file (the file, "jobs", the
-  // job), so this is as deep as it may nest for every saved file to load back.
-  static constexpr int METADATA_DEPTH = common::MAX_JSON_DEPTH - 3;
 
   JobFireCallback _on_fire;
   JobEventCallback _on_event;

@@ -32,10 +32,9 @@ json stored_form(const ScheduledJob& job, spdlog::logger& log) {
   }
   if (!std::isfinite(job.next_run)) d["next_run_human"] = next_run_human(0);
   if (!std::isfinite(job.last_run)) d["last_run_human"] = last_run_human(0);
-  if (common::nests_deeper_than(job.metadata, Scheduler::State::METADATA_DEPTH)) {
+  if (common::nests_deeper_than(job.metadata, METADATA_DEPTH)) {
     log.error("{}", "Job " + job.id + ": metadata nests more than " +
-                        std::to_string(Scheduler::State::METADATA_DEPTH) +
-                        " levels deep; saved as {}");
+                        std::to_string(METADATA_DEPTH) + " levels deep; saved as {}");
     d["metadata"] = json::object();
   } else {
     d["metadata"] = valid_utf8_json(job.metadata);

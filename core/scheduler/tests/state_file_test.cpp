@@ -288,6 +288,7 @@ TEST_F(StateFile, NestingPastTheLimitIsRefusedNeverOverflowsTheStack) {
     json updates = json::object();
     updates["metadata"] = nested(depth);
     EXPECT_THROW(scheduler.update_job("deepest", updates), InvalidValueError);
+    EXPECT_THROW(ScheduledJob::from_dict(updates), InvalidValueError);
   }
   EXPECT_EQ(scheduler.get_job("deepest")->metadata, nested(509));
   {

@@ -52,7 +52,8 @@ struct ScheduledJob {
   nlohmann::ordered_json to_dict() const;
 
   // A job from a dictionary form (or any object with field names as keys; other keys are
-  // ignored). Throws InvalidValueError for a value of the wrong kind or an unknown enum text.
+  // ignored). Throws InvalidValueError for a value of the wrong kind, an unknown enum text or
+  // metadata nested more than 509 levels deep.
   static ScheduledJob from_dict(const nlohmann::ordered_json& data);
 
   // Sets one field from a JSON value, checked as from_dict checks it (enums as their texts).

@@ -37,12 +37,13 @@ class Scheduler {
   bool running() const;
 
   // Registers the job itself (replacing a job with the same id in its place), computes its next
-  // run and saves. Returns the registered object.
+  // run and saves. Returns the registered object. Metadata nested deeper than the state file can
+  // hold (509 levels) throws InvalidValueError, and nothing is registered.
   std::shared_ptr<ScheduledJob> add_job(std::shared_ptr<ScheduledJob> job);
   std::shared_ptr<ScheduledJob> add_job(ScheduledJob job);
   // Sets the fields named in `updates` (other names are skipped) and saves; null when the id is
-  // not registered. A value of the wrong kind, or an "id" member, throws InvalidValueError and
-  // leaves the job unchanged.
+  // not registered. A value of the wrong kind, a time that is not finite, metadata nested too
+  // deep, or an "id" member, throws InvalidValueError and leaves the job unchanged.
   std::shared_ptr<ScheduledJob> update_job(const std::string& job_id,
                                            const nlohmann::ordered_json& updates);
   bool remove_job(const std::string& job_id);
