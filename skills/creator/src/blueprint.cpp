@@ -3,7 +3,7 @@
 #include <string>
 
 #include "names.hpp"
-#include "orvane/common/json_depth.hpp"
+#include "orvane/common/json_read.hpp"
 #include "orvane/common/unicode.hpp"
 #include "orvane/skills/creator.hpp"
 #include "text_form.hpp"
@@ -84,7 +84,7 @@ std::pair<bool, std::vector<std::string>> SkillCreator::validate_blueprint(
     if (!step.is_object()) {
       throw SkillDataError(step_label(i) + " must be an object, not " + kind_name(step));
     }
-    if (common::nested_deeper_than(step)) {
+    if (common::nests_deeper_than(step)) {
       throw SkillDataError(step_label(i) + " is nested more than " +
                            std::to_string(common::MAX_JSON_DEPTH) + " levels deep");
     }

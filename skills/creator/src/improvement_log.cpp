@@ -4,7 +4,7 @@
 
 #include "improvement.hpp"
 #include "log.hpp"
-#include "orvane/common/json_depth.hpp"
+#include "orvane/common/json_read.hpp"
 #include "orvane/common/local_time.hpp"
 #include "orvane/common/set_aside.hpp"
 #include "orvane/common/unicode.hpp"
@@ -119,7 +119,7 @@ void SkillCreator::log_learning(const std::string& skill_name, const std::string
                                 const std::optional<json>& details) {
   json kept = json::object();
   if (details && !details->is_null() && !details->empty()) {
-    if (common::nested_deeper_than(*details)) {
+    if (common::nests_deeper_than(*details)) {
       throw SkillDataError("the details are nested more than " +
                            std::to_string(common::MAX_JSON_DEPTH) + " levels deep");
     }

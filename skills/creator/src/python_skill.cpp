@@ -3,7 +3,7 @@
 #include "log.hpp"
 #include "names.hpp"
 #include "orvane/common/file_io.hpp"
-#include "orvane/common/json_depth.hpp"
+#include "orvane/common/json_read.hpp"
 #include "orvane/common/unicode.hpp"
 #include "orvane/skills/creator.hpp"
 #include "python_syntax.hpp"
@@ -26,7 +26,7 @@ json member_or(const json& object, const char* key, json fallback) {
 CreationResult SkillCreator::_create_python_skill(const json& data, host::SkillRegistry*) {
   std::string name, code, description;
   try {
-    if (common::nested_deeper_than(data)) {
+    if (common::nests_deeper_than(data)) {
       throw SkillDataError("the skill is nested more than " +
                            std::to_string(common::MAX_JSON_DEPTH) + " levels deep");
     }

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "orvane/common/file_io.hpp"
-#include "orvane/common/json_depth.hpp"
+#include "orvane/common/json_read.hpp"
 #include "orvane/common/json_text.hpp"
 #include "text_form.hpp"
 
@@ -54,7 +54,7 @@ std::vector<json> list_member(const json& object, const char* key) {
 
 SkillBlueprint blueprint_from(const json& object, const std::string& default_name,
                               bool with_version) {
-  if (common::nested_deeper_than(object)) {
+  if (common::nests_deeper_than(object)) {
     throw SkillDataError("the skill is nested more than " + std::to_string(common::MAX_JSON_DEPTH) +
                          " levels deep");
   }
@@ -110,7 +110,7 @@ std::optional<std::int64_t> next_version(const std::filesystem::path& file) {
 }
 
 json read_json_file(const std::filesystem::path& file) {
-  return common::parse_json_limited(common::read_file(file));
+  return common::parse_json(common::read_file(file));
 }
 
 json read_json_object(const std::filesystem::path& file) {

@@ -1,6 +1,6 @@
 #include "text_form.hpp"
 
-#include "orvane/common/json_depth.hpp"
+#include "orvane/common/json_read.hpp"
 #include "orvane/common/json_text.hpp"
 #include "orvane/common/py_text.hpp"
 #include "orvane/skills/skill.hpp"
@@ -24,7 +24,7 @@ std::string text_form(const json& value) {
     case json::value_t::number_float:
       return common::py_repr(value.get<double>());
     default:
-      if (common::nested_deeper_than(value)) {
+      if (common::nests_deeper_than(value)) {
         throw SkillDataError("a value is nested more than " +
                              std::to_string(common::MAX_JSON_DEPTH) + " levels deep");
       }
