@@ -21,7 +21,7 @@ namespace {
 namespace sched = orvane::scheduler;
 
 // Another short command holding the lock is waited for this long.
-constexpr std::chrono::milliseconds LOCK_PATIENCE{5000};
+constexpr std::chrono::milliseconds LOCK_PATIENCE{2000};
 
 std::filesystem::path state_file(const std::filesystem::path& data_dir) {
   return data_dir / "scheduler.json";
