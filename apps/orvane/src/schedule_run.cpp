@@ -83,13 +83,13 @@ void run_scheduler(const std::filesystem::path& data_dir, bool json) {
   asio::signal_set signals(io, SIGINT, SIGTERM);
   bool forced = false;
   run_async(io, [&]() -> asio::awaitable<void> {
-    co_await scheduler.start();
     if (!json) {
       std::cout << "Scheduler running with " << scheduler.list_jobs().size() << " jobs on "
                 << scheduler.storage_path().string()
                 << (model ? "" : " (no model configured: prompts are printed)")
                 << ". Ctrl-C stops it." << std::endl;
     }
+    co_await scheduler.start();
     co_await signals.async_wait(asio::use_awaitable);
     co_await scheduler.stop();
     // Firings under way finish and save; a second signal quits without waiting for them.
