@@ -1,0 +1,24 @@
+#pragma once
+// The desktop executor (and the skill creator) put their files under $HOME/.orvane themselves.
+// While a DataHome lives, $HOME names a directory whose ".orvane" is the chosen data directory, so
+// that those files land there too.
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace orvane::app {
+
+class DataHome {
+ public:
+  explicit DataHome(const std::filesystem::path& data_dir);
+  ~DataHome();
+  DataHome(const DataHome&) = delete;
+  DataHome& operator=(const DataHome&) = delete;
+
+ private:
+  std::optional<std::string> _old_home;
+  bool _set_xauthority = false;
+  std::filesystem::path _link_dir;  // a temporary home holding the link ".orvane"; empty if none
+};
+
+}  // namespace orvane::app

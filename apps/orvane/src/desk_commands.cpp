@@ -1,0 +1,135 @@
+// `orvane desk ...`: the desktop executor on the X display named by $DISPLAY.
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "base64.hpp"
+#include "cli.hpp"
+#include "data_home.hpp"
+#include "json_input.hpp"
+#include "orvane/pc/deskhand.hpp"
+#include "quiet_logger.hpp"
+
+namespace orvane::app {
+namespace {
+
+// The executor with its files in the data directory.
+struct Desk {
+  explicit Desk(const Cli& cli) : home(cli.data_dir()) {
+#ifdef __linux__
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || *display == '\0') throw Failure("no X display: DISPLAY is not set");
+#endif
+    info = executor.get_display_info();  // detects the screen, with its messages shown
+  }
+
+  // The action's result; an error object becomes the failure it describes.
+  Json run(const std::string& action, const Json& params) {
+    Json result;
+    {
+      // The executor logs each failed action and returns the same error, which is printed.
+      QuietLogger quiet("orvane.pc.deskhand");
+      result = executor.execute_action(action, params);
+    }
+    if (result.value("type", "") == "error") throw Failure(result.value("error", "action failed"));
+    return result;
+  }
+
+  DataHome home;
+  pc::DeskhandExecutor executor;
+  Json info;
+};
+
+void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) throw Failure("cannot write " + path);
+}
+
+void add_screenshot(Cli& cli, CLI::App& desk) {
+  auto output = std::make_shared<std::string>();
+  auto* sub = desk.add_subcommand("screenshot", "Take a screenshot at the model's resolution");
+  sub->add_option("-o,--output", *output, "Also write the PNG to FILE");
+  cli.on(sub, [&cli, output] {
+    Desk d(cli);
+    const Json result = d.run("screenshot", Json::object());
+    const auto png = base64_decode(result.value("base64", ""));
+    if (!png) throw Failure("the screenshot is not valid base64");
+    if (!output->empty()) write_file(*output, *png);
+    Json info = d.executor.get_display_info();
+    if (cli.json) {
+      info["bytes"] = png->size();
+      if (!output->empty()) info["output"] = *output;
+      return print_json(info);
+    }
+    std::cout << "Screen " << info["screen_width"] << "x" << info["screen_height"] << ", API "
+              << info["api_width"] << "x" << info["api_height"] << " (scale "
+              << info["scale_factor"] << "), " << png->size() << " bytes PNG\n"
+              << "Saved " << info["last_screenshot"].get<std::string>() << '\n';
+    if (!output->empty()) std::cout << "Wrote " << *output << '\n';
+  });
+}
+
+void add_do(Cli& cli, CLI::App& desk) {
+  struct Options {
+    std::string action;
+    std::string params = "{}";
+  };
+  auto options = std::make_shared<Options>();
+  auto* sub = desk.add_subcommand("do", "Run one computer-use action");
+  sub->add_option("ACTION", options->action, "left_click, type, key, screenshot, ...")->required();
+  sub->add_option("PARAMS", options->params, "The action's parameters as a JSON object");
+  cli.on(sub, [&cli, options] {
+    const Json params = parse_json_input(options->params, "PARAMS");
+    if (!params.is_object()) throw Failure("PARAMS must be a JSON object, not " + options->params);
+    Desk d(cli);
+    const Json result = d.run(options->action, params);
+    if (cli.json) return print_json(result);
+    if (result.value("type", "") == "image") {
+      const auto png = base64_decode(result.value("base64", ""));
+      std::cout << result.value("media_type", "image") << ", " << (png ? png->size() : 0)
+                << " bytes, saved as "
+                << d.executor.get_display_info()["last_screenshot"].get<std::string>() << '\n';
+    } else {
+      std::cout << result.value("text", "") << '\n';
+    }
+  });
+}
+
+void add_queries(Cli& cli, CLI::App& desk) {
+  auto* tool = desk.add_subcommand("tool", "Show the computer-use tool definition");
+  cli.on(tool, [&cli] {
+    Desk d(cli);
+    const Json tool = d.executor.get_tool_definition();
+    if (cli.json) return print_json(tool);
+    std::cout << tool["type"].get<std::string>() << " \"" << tool["name"].get<std::string>()
+              << "\": display " << tool["display_width_px"] << "x" << tool["display_height_px"];
+    if (tool.contains("display_number")) std::cout << ", display number " << tool["display_number"];
+    std::cout << '\n';
+  });
+  auto* info = desk.add_subcommand("info", "Show the screen size, API size and scale");
+  cli.on(info, [&cli] {
+    Desk d(cli);
+    if (cli.json) return print_json(d.info);
+    for (const auto& [key, value] : d.info.items()) {
+      std::cout << key << ": " << (value.is_string() ? value.get<std::string>() : value.dump())
+                << '\n';
+    }
+  });
+}
+
+}  // namespace
+
+void add_desk_commands(Cli& cli) {
+  auto* desk = cli.app.add_subcommand("desk", "The desktop executor on $DISPLAY");
+  desk->require_subcommand(1);
+  add_screenshot(cli, *desk);
+  add_do(cli, *desk);
+  add_queries(cli, *desk);
+}
+
+}  // namespace orvane::app

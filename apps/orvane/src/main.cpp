@@ -1,0 +1,64 @@
+// orvane: one command-line program over the scheduler, the desktop executor and the summarizer.
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include "cli.hpp"
+#include "orvane/host/log.hpp"
+
+namespace {
+
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+
+void set_log_level(bool verbose) {
+  // ORVANE_LOG_LEVEL, when set, is applied by the host's stderr sink; otherwise the libraries'
+  // progress messages stay out of the way of the command's own output.
+  if (std::getenv("ORVANE_LOG_LEVEL") != nullptr) return;
+  orvane::host::set_level(verbose ? spdlog::level::info : spdlog::level::warn);
+}
+
+int fail(int code, const std::string& message) {
+  std::cout.flush();
+  std::cerr << "orvane: " << message << '\n';
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace orvane::app;
+  Cli cli;
+  auto& app = cli.app;
+  app.set_help_all_flag("--help-all", "Show the help of every subcommand");
+  app.require_subcommand(1);
+  app.fallthrough();
+  app.add_option("--data-dir", cli.data_dir_option,
+                 "Directory of every file the components write (default ~/.orvane)");
+  app.add_flag("--json", cli.json, "Print the components' own JSON records");
+  app.add_flag("-v,--verbose", cli.verbose, "Show the components' progress messages on stderr");
+
+  add_schedule_commands(cli);
+  add_desk_commands(cli);
+  add_summarize_command(cli);
+  add_tour_command(cli);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    if (error.get_exit_code() == 0) return app.exit(error);  // --help
+    return fail(EXIT_USAGE, std::string(error.what()) + " (see --help)");
+  }
+  set_log_level(cli.verbose);
+  try {
+    if (cli.action) cli.action();
+    return 0;
+  } catch (const UsageError& error) {
+    return fail(EXIT_USAGE, std::string(error.what()) + " (see --help)");
+  } catch (const std::exception& error) {
+    return fail(EXIT_FAILED, error.what());
+  } catch (...) {
+    return fail(EXIT_FAILED, "unknown error");
+  }
+}

@@ -1,0 +1,21 @@
+#pragma once
+// Reads a PNG back to pixels, to check what a screenshot shows.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvane::app::tour {
+
+struct RgbPixels {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> rgb;  // packed 8-bit RGB, rows top to bottom
+
+  std::array<int, 3> at(int x, int y) const;
+};
+
+// Throws CheckFailed when `png` is not a PNG that can be decoded.
+RgbPixels decode_png(const std::string& png);
+
+}  // namespace orvane::app::tour

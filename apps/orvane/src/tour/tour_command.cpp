@@ -1,0 +1,94 @@
+// `orvane tour`: every component once, in a fresh data directory, with a table of checks.
+#include <stdlib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include "cli.hpp"
+#include "data_home.hpp"
+#include "text_table.hpp"
+#include "tour/tour.hpp"
+
+namespace orvane::app {
+namespace {
+
+namespace fs = std::filesystem;
+using tour::Tour;
+
+// The sections in the order they run; each one is a function of tour.hpp.
+constexpr void (*SECTIONS[])(Tour&) = {
+    tour::scheduler_section,
+    tour::deskhand_section,
+    tour::summarizer_section,
+};
+
+std::string seconds_text(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", seconds);
+  return text;
+}
+
+void print_table(const Tour& t, double total) {
+  TextTable table({"SECTION", "CHECK", "RESULT", "SECONDS", "DETAIL"});
+  int passed = 0;
+  for (const auto& r : t.results()) {
+    passed += r.passed;
+    table.add({r.section, r.name, r.passed ? "pass" : "FAIL", seconds_text(r.seconds),
+               cell(r.detail, 90)});
+  }
+  std::cout << '\n';
+  table.print(std::cout);
+  std::cout << '\n'
+            << passed << " of " << t.results().size() << " checks passed in " << seconds_text(total)
+            << " s\n";
+  for (const auto& [what, path] : t.outputs) std::cout << what << ": " << path << '\n';
+  std::cout << "Data directory: " << t.data_dir().string() << '\n';
+}
+
+Json report(const Tour& t, double total) {
+  Json checks = Json::array();
+  for (const auto& r : t.results()) {
+    checks.push_back(Json{{"section", r.section},
+                          {"check", r.name},
+                          {"passed", r.passed},
+                          {"seconds", r.seconds},
+                          {"detail", r.detail}});
+  }
+  Json outputs = Json::object();
+  for (const auto& [what, path] : t.outputs) outputs[what] = path;
+  return Json{{"passed", t.all_passed()},
+              {"seconds", total},
+              {"data_dir", t.data_dir().string()},
+              {"outputs", std::move(outputs)},
+              {"checks", std::move(checks)}};
+}
+
+fs::path fresh_directory() {
+  std::string pattern = (fs::temp_directory_path() / "orvane-tour-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw Failure("cannot create a temporary directory");
+  return fs::path(pattern) / ".orvane";
+}
+
+}  // namespace
+
+void add_tour_command(Cli& cli) {
+  auto* sub = cli.app.add_subcommand(
+      "tour", "Run every component in a fresh data directory and check what each one did");
+  cli.on(sub, [&cli] {
+    const auto start = std::chrono::steady_clock::now();
+    Tour t(fresh_directory(), cli.json);
+    {
+      DataHome home(t.data_dir());
+      t.say() << "Orvane tour in " << t.data_dir().string() << std::endl;
+      for (const auto section : SECTIONS) section(t);
+    }
+    const double total =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    cli.json ? print_json(report(t, total)) : print_table(t, total);
+    if (!t.all_passed()) throw Failure("the tour failed: some checks did not pass");
+  });
+}
+
+}  // namespace orvane::app

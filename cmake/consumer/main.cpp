@@ -1,0 +1,45 @@
+// A tiny host: each library through its installed public header.
+#include <cstdio>
+#include <filesystem>
+#include <orvane/pc/deskhand.hpp>
+#include <orvane/scheduler/scheduler.hpp>
+#include <orvane/summarizer/summarizer.hpp>
+#include <string>
+
+namespace {
+
+int failed(const char* what) {
+  std::fprintf(stderr, "consumer: %s\n", what);
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) return failed("usage: consumer DATA_DIR");
+  const std::filesystem::path state = std::filesystem::path(argv[1]) / "scheduler.json";
+  using namespace orvane;
+  {
+    scheduler::Scheduler first(nullptr, nullptr, state);
+    first.add_job(scheduler::ScheduledJob{.name = "news", .schedule = "0 6 * * *", .prompt = "p"});
+  }
+  scheduler::Scheduler again(nullptr, nullptr, state);
+  const auto jobs = again.list_jobs();
+  if (jobs.size() != 1 || jobs[0]["name"] != "news") return failed("the job was not read back");
+
+  nlohmann::ordered_json record = nlohmann::ordered_json::object();
+  record["summary"] = "Backed up the notes.";
+  const std::string text = summarizer::ConversationSummarizer::format_summary_for_context(record);
+  if (text.find("### Narrative Summary\nBacked up the notes.") == std::string::npos) {
+    return failed("the summary did not render");
+  }
+
+  pc::DeskhandExecutor executor;
+  const auto tool = executor.get_tool_definition();
+  if (tool["type"] != "computer_20250124" || !(tool["display_width_px"].get<int>() > 0)) {
+    return failed("unexpected tool definition");
+  }
+  std::printf("consumer ok: job %s, tool %dx%d\n", jobs[0]["id"].get<std::string>().c_str(),
+              tool["display_width_px"].get<int>(), tool["display_height_px"].get<int>());
+  return 0;
+}

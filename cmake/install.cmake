@@ -1,0 +1,95 @@
+# Installation as C++ hosts expect it: the shared libraries with a version and a SONAME, their
+# public headers, the host layer, the orvane program, a CMake package (find_package(orvane)) and
+# pkg-config files. Included once from the top level, after every folder has made its targets.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(ORVANE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/orvane)
+set(ORVANE_PKGCONFIG_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+# From the pkg-config folder back to the prefix, so that an installed tree can be moved.
+file(RELATIVE_PATH ORVANE_PC_TO_PREFIX "/${ORVANE_PKGCONFIG_DIR}" "/")
+string(REGEX REPLACE "/$" "" ORVANE_PC_TO_PREFIX "${ORVANE_PC_TO_PREFIX}")
+
+# Exports a library as orvane::<name>, with its headers from `include_dir`, and writes
+# orvane-<name>.pc. `requires` are the pkg-config packages its public headers need.
+function(orvane_install_library target name include_dir description requires)
+  set_target_properties(${target} PROPERTIES
+    EXPORT_NAME ${name}
+    OUTPUT_NAME orvane_${name}
+    VERSION ${PROJECT_VERSION}
+    SOVERSION ${PROJECT_VERSION_MAJOR}
+    INSTALL_RPATH "$ORIGIN")
+  # The include folders are the source tree's; installed, the headers are under include/.
+  get_target_property(dirs ${target} INTERFACE_INCLUDE_DIRECTORIES)
+  set(build_dirs)
+  foreach(dir ${dirs})
+    list(APPEND build_dirs "$<BUILD_INTERFACE:${dir}>")
+  endforeach()
+  set_property(TARGET ${target} PROPERTY INTERFACE_INCLUDE_DIRECTORIES ${build_dirs})
+  install(TARGETS ${target} EXPORT orvaneTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  install(DIRECTORY ${include_dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+  set(PC_NAME orvane-${name})
+  set(PC_DESCRIPTION "${description}")
+  set(PC_REQUIRES "${requires}")
+  set(PC_LIBS "-lorvane_${name}")
+  set(PC_CFLAGS "")
+  if(name STREQUAL "host")
+    set(PC_LIBS "${PC_LIBS} -pthread")
+    set(PC_CFLAGS "-DBOOST_ASIO_NO_DEPRECATED")
+  endif()
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/orvane.pc.in
+    ${PROJECT_BINARY_DIR}/pkgconfig/orvane-${name}.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/orvane-${name}.pc DESTINATION ${ORVANE_PKGCONFIG_DIR})
+endfunction()
+
+orvane_install_library(orvane_host host ${PROJECT_SOURCE_DIR}/host/include
+  "Host services of the Orvane components: configuration, logging, event loop, model client"
+  "spdlog nlohmann_json")
+foreach(entry
+    "scheduler|core/scheduler|Persistent cron-based task scheduler"
+    "summarizer|core/summarizer|Conversation summarizer"
+    "deskhand|pc/deskhand|Desktop-action executor for the computer-use tool"
+    "creator|skills/creator|Skill creator")
+  string(REPLACE "|" ";" entry "${entry}")
+  list(GET entry 0 name)
+  list(GET entry 1 folder)
+  list(GET entry 2 description)
+  if(TARGET ${name})
+    orvane_install_library(${name} ${name} ${PROJECT_SOURCE_DIR}/${folder}/include
+      "${description}" "orvane-host")
+  endif()
+endforeach()
+# The desktop executor's screenshot benchmark draws on the display with Xlib through the
+# library's link interface; users of the installed library do not need X11.
+if(TARGET deskhand)
+  get_target_property(links deskhand INTERFACE_LINK_LIBRARIES)
+  list(TRANSFORM links REPLACE "^X11::X11$" "$<BUILD_INTERFACE:X11::X11>")
+  set_property(TARGET deskhand PROPERTY INTERFACE_LINK_LIBRARIES ${links})
+endif()
+
+if(TARGET orvane)
+  set_target_properties(orvane PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+  install(TARGETS orvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+install(EXPORT orvaneTargets NAMESPACE orvane:: DESTINATION ${ORVANE_CMAKE_DIR})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/orvaneConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/orvaneConfig.cmake INSTALL_DESTINATION ${ORVANE_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/orvaneConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/orvaneConfig.cmake ${PROJECT_BINARY_DIR}/orvaneConfigVersion.cmake
+  DESTINATION ${ORVANE_CMAKE_DIR})
+
+# A host outside this tree, built against an installed copy with find_package and with
+# pkg-config, then run.
+set(ORVANE_CONSUMER_FLAGS "")
+if(ORVANE_SANITIZE)
+  set(ORVANE_CONSUMER_FLAGS "-fsanitize=address,undefined -fno-sanitize-recover=all")
+endif()
+add_test(NAME package_consumer
+  COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/consumer/run.sh ${PROJECT_BINARY_DIR}
+          ${CMAKE_CXX_COMPILER} "${ORVANE_CONSUMER_FLAGS}")
+set_tests_properties(package_consumer PROPERTIES TIMEOUT 600)
