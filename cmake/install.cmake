@@ -93,3 +93,8 @@ add_test(NAME package_consumer
   COMMAND bash ${PROJECT_SOURCE_DIR}/cmake/consumer/run.sh ${PROJECT_BINARY_DIR}
           ${CMAKE_CXX_COMPILER} "${ORVANE_CONSUMER_FLAGS}")
 set_tests_properties(package_consumer PROPERTIES TIMEOUT 600)
+if(ORVANE_SANITIZE AND TARGET creator)
+  # The consumer makes a script skill: the creator's embedded Python is never shut down.
+  set_tests_properties(package_consumer PROPERTIES ENVIRONMENT
+    "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/skills/creator/tests/lsan.supp")
+endif()

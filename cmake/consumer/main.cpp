@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <orvane/pc/deskhand.hpp>
 #include <orvane/scheduler/scheduler.hpp>
+#include <orvane/skills/creator.hpp>
 #include <orvane/summarizer/summarizer.hpp>
 #include <string>
 
@@ -32,6 +33,16 @@ int main(int argc, char** argv) {
   const std::string text = summarizer::ConversationSummarizer::format_summary_for_context(record);
   if (text.find("### Narrative Summary\nBacked up the notes.") == std::string::npos) {
     return failed("the summary did not render");
+  }
+
+  skills::SkillCreator creator(std::filesystem::path(argv[1]) / "creator");
+  const auto made =
+      creator.create_from_dict({{"type", "python"},
+                                {"name", "hello"},
+                                {"description", "Say hello"},
+                                {"code", "async def run(ctx, params):\n    return {}\n"}});
+  if (!made.success || creator.list_saved_skills().size() != 1) {
+    return failed("the script skill was not stored");
   }
 
   pc::DeskhandExecutor executor;

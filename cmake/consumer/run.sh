@@ -14,14 +14,14 @@ prefix=$work/prefix
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
 libdir=$(cd "$prefix" && ls -d lib*/ | head -1)
 libdir=${libdir%/}
-for lib in orvane_host orvane_scheduler orvane_summarizer orvane_deskhand; do
+for lib in orvane_host orvane_scheduler orvane_summarizer orvane_deskhand orvane_creator; do
   soname=$(readelf -d "$prefix/$libdir/lib$lib.so" | sed -n 's/.*SONAME.*\[\(.*\)\]/\1/p')
   [ "$soname" = "lib$lib.so.0" ] || { echo "lib$lib.so has SONAME '$soname'"; exit 1; }
 done
 # The static helpers stay inside the shared libraries.
 if ls "$prefix/$libdir"/*.a >/dev/null 2>&1; then echo "static libraries installed"; exit 1; fi
 for header in orvane/scheduler/scheduler.hpp orvane/summarizer/summarizer.hpp \
-              orvane/pc/deskhand.hpp orvane/host/loop.hpp; do
+              orvane/pc/deskhand.hpp orvane/host/loop.hpp orvane/skills/creator.hpp; do
   [ -f "$prefix/include/$header" ] || { echo "missing header $header"; exit 1; }
 done
 [ ! -e "$prefix/include/orvane/common" ] || { echo "internal headers installed"; exit 1; }
@@ -39,7 +39,7 @@ echo "== pkg-config"
 export PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig
 # shellcheck disable=SC2046,SC2086
 "$cxx" -std=c++20 $flags "$here/main.cpp" -o "$work/consumer-pc" \
-  $(pkg-config --cflags --libs orvane-scheduler orvane-summarizer orvane-deskhand) \
+  $(pkg-config --cflags --libs orvane-scheduler orvane-summarizer orvane-deskhand orvane-creator) \
   -Wl,-rpath,"$prefix/$libdir"
 mkdir -p "$work/data-pc"
 "$work/consumer-pc" "$work/data-pc"

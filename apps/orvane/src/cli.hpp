@@ -26,6 +26,7 @@ struct Cli {
 
 // Each command group registers its subcommands on the Cli.
 void add_schedule_commands(Cli& cli);
+void add_skill_commands(Cli& cli);
 void add_desk_commands(Cli& cli);
 void add_summarize_command(Cli& cli);
 void add_tour_command(Cli& cli);

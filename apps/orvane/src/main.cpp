@@ -1,4 +1,5 @@
-// orvane: one command-line program over the scheduler, the desktop executor and the summarizer.
+// orvane: one command-line program over the scheduler, the skill creator, the desktop executor
+// and the summarizer.
 #include <cstdlib>
 #include <exception>
 #include <iostream>
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
   app.add_flag("-v,--verbose", cli.verbose, "Show the components' progress messages on stderr");
 
   add_schedule_commands(cli);
+  add_skill_commands(cli);
   add_desk_commands(cli);
   add_summarize_command(cli);
   add_tour_command(cli);

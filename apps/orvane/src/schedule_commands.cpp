@@ -2,13 +2,12 @@
 // directory.
 #include <chrono>
 #include <cstdint>
-#include <fstream>
 #include <iostream>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include "cli.hpp"
+#include "json_input.hpp"
 #include "local_minute.hpp"
 #include "orvane/scheduler/scheduler.hpp"
 #include "schedule_run.hpp"
@@ -79,11 +78,7 @@ void print_executions(const Json& executions) {
 Json saved_executions(const std::filesystem::path& path) {
   std::error_code error;
   if (!std::filesystem::exists(path, error)) return Json::array();
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (!in) throw Failure("cannot read " + path.string());
-  Json state = Json::parse(text.str(), nullptr, false);
+  Json state = parse_json_input(read_input_file(path), path.string());
   if (!state.is_object() || !state.contains("executions") || !state["executions"].is_array()) {
     throw Failure(path.string() + " holds no list of executions");
   }

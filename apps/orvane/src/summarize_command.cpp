@@ -1,9 +1,7 @@
 // `orvane summarize FILE.json`: one conversation file summarized with the configured model.
-#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include "cli.hpp"
@@ -21,12 +19,7 @@ namespace asio = boost::asio;
 using orvane::summarizer::ConversationSummarizer;
 
 Json read_conversation(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Failure("cannot read " + path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw Failure("cannot read " + path);
-  Json messages = parse_json_input(text.str(), path);
+  Json messages = parse_json_input(read_input_file(path), path);
   if (!messages.is_array()) {
     throw Failure(path + " holds a JSON " + messages.type_name() + ", not an array of messages");
   }

@@ -103,6 +103,44 @@ TEST_F(Cli, JobsAddedInOneProcessAreListedAndRemovedInOthers) {
   EXPECT_EQ(orvane_json({"schedule", "stats"})["paused_jobs"], 1);
 }
 
+TEST_F(Cli, SkillsCreatedInOneProcessAreListedShownAndDeletedInOthers) {
+  fs::create_directories(root / "files");
+  write_text(root / "files" / "simple.json", R"({"name": "open_site", "description": "Open a site",
+    "app": "browser", "category": "browser", "triggers": ["open"], "required_params": ["url"],
+    "steps": [{"operation": "open_url", "description": "Open {{url}}",
+               "params": {"url": "{{url}}"}}]})");
+  write_text(root / "files" / "script.json", R"({"type": "python", "name": "gr\u00fc\u00dfe",
+    "description": "Greet", "code": "async def run(ctx, params):\n    return {}\n"})");
+  const Outcome simple = orvane({"skill", "create", (root / "files" / "simple.json").string()});
+  EXPECT_EQ(simple.exit_code, 0) << simple.err;
+  EXPECT_EQ(simple.out,
+            "Created skill 'open_site' v1 (1 steps, category: browser). It's now available for "
+            "use.\n");
+  EXPECT_EQ(orvane_json({"skill", "create", (root / "files" / "simple.json").string()})["message"],
+            "Updated skill 'open_site' v2 (1 steps, category: browser). It's now available for "
+            "use.");
+  EXPECT_EQ(orvane({"skill", "create", (root / "files" / "script.json").string()}).exit_code, 0);
+
+  const Json listing = orvane_json({"skill", "list"});
+  ASSERT_EQ(listing.size(), 2u);
+  EXPECT_EQ(listing[0]["name"], "grüße");
+  EXPECT_EQ(listing[1]["version"], 2);
+  EXPECT_EQ(orvane_json({"skill", "show", "open_site"})["steps"][0]["params"]["url"], "{{url}}");
+  EXPECT_EQ(orvane_json({"skill", "show", "grüße"})["script"], "grüße.py");
+
+  const Outcome deleted = orvane({"skill", "delete", "open_site"});
+  EXPECT_EQ(deleted.out, "Deleted skill 'open_site'\n");
+  EXPECT_EQ(orvane({"skill", "learn", "grüße", "Greets well"}).exit_code, 0);
+  const Json log = orvane_json({"skill", "log", "--limit", "2"});
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0]["action"], "deleted");
+  EXPECT_EQ(log[1]["action"], "learned");
+  const Json stats = orvane_json({"skill", "stats"});
+  EXPECT_EQ(stats["total_improvements"], 5);
+  EXPECT_EQ(stats["active_custom_skills"], 1);
+  EXPECT_TRUE(fs::exists(data / "skills" / "grüße.py"));
+}
+
 // Answers every chat completion with `content`.
 host::testing::TestServer::Handler model_saying(const std::string& content) {
   return [content](const host::testing::Request&) {
@@ -276,6 +314,18 @@ TEST_F(OnXvfb, BadInputGetsOneClearLineAndTheExitCodeOfItsKind) {
        "excludes"},
       {{"schedule", "add", "--name", "n", "--prompt", "p"}, 2, "needs one of --cron"},
       {{"schedule", "add", "--every", "5", "--prompt", "p"}, 2, "--name is required"},
+      {{"skill", "create", file("empty.json", "{}")},
+       1,
+       "Validation failed: Skill name is required; Description is required; App name is "
+       "required; At least one trigger keyword is required; At least one step is required"},
+      {{"skill", "create", file("nul.json", R"({"type": "python", "name": "n", "description": "d",
+         "code": "async def run(ctx, params):\n    return {}\u0000"})")},
+       1,
+       "source code string cannot contain null bytes"},
+      {{"skill", "show", "nope"}, 1, "no saved skill named 'nope'"},
+      {{"skill", "delete", "nope"}, 1, "Skill 'nope' not found"},
+      {{"skill", "delete", "../scheduler"}, 1, "Invalid skill name: ../scheduler"},
+      {{"skill", "learn", "s", "r", "--details", "[1]"}, 2, "--details must be a JSON object"},
       {{"frobnicate"}, 2, "subcommand"},
       {{}, 2, "subcommand"},
   };

@@ -53,6 +53,7 @@ class Tour {
 
 // The sections, in the order the tour runs them. Each records its checks on the tour.
 void scheduler_section(Tour& tour);
+void creator_section(Tour& tour);
 void deskhand_section(Tour& tour);
 void summarizer_section(Tour& tour);
 

@@ -20,6 +20,7 @@ using tour::Tour;
 // The sections in the order they run; each one is a function of tour.hpp.
 constexpr void (*SECTIONS[])(Tour&) = {
     tour::scheduler_section,
+    tour::creator_section,
     tour::deskhand_section,
     tour::summarizer_section,
 };

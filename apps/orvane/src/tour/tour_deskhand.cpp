@@ -3,13 +3,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include "base64.hpp"
+#include "json_input.hpp"
 #include "orvane/pc/deskhand.hpp"
 #include "tour/png_pixels.hpp"
 #include "tour/probe_window.hpp"
@@ -21,14 +20,6 @@ namespace {
 constexpr const char* SECTION = "deskhand";
 constexpr const char* TYPED = "Grüße ✓";
 constexpr unsigned long WINDOW_COLOUR = 0x1f8a70;
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  if (!in) throw CheckFailed("cannot read " + path);
-  return bytes.str();
-}
 
 // The action's result, or CheckFailed with its error.
 Json act(pc::DeskhandExecutor& executor, const std::string& action, const Json& params) {
@@ -48,7 +39,7 @@ std::string screenshot_check(Tour& tour, pc::DeskhandExecutor& executor, ProbeWi
   if (!png) throw CheckFailed("the image is not valid base64");
   const Json info = executor.get_display_info();
   const std::string path = info.value("last_screenshot", "");
-  if (path.empty() || read_file(path) != *png) {
+  if (path.empty() || read_input_file(path) != *png) {
     throw CheckFailed("the saved screenshot differs from the one sent to the model");
   }
   const RgbPixels pixels = decode_png(*png);
