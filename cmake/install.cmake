@@ -96,5 +96,5 @@ set_tests_properties(package_consumer PROPERTIES TIMEOUT 600)
 if(ORVANE_SANITIZE AND TARGET creator)
   # The consumer makes a script skill: the creator's embedded Python is never shut down.
   set_tests_properties(package_consumer PROPERTIES ENVIRONMENT
-    "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/skills/creator/tests/lsan.supp")
+    "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/skills/creator/tests/lsan.supp:print_suppressions=0")
 endif()
