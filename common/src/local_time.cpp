@@ -4,8 +4,7 @@
 
 namespace orvane::common {
 
-std::string format_local(std::chrono::local_time<std::chrono::microseconds> time,
-                         const char* pattern) {
+std::tm to_tm(std::chrono::local_time<std::chrono::microseconds> time) {
   using namespace std::chrono;
   const auto day = floor<days>(time);
   const year_month_day date{day};
@@ -20,6 +19,12 @@ std::string format_local(std::chrono::local_time<std::chrono::microseconds> time
   tm.tm_wday = int(weekday{day}.c_encoding());
   tm.tm_yday = int((day - local_days{date.year() / January / 1}).count());
   tm.tm_isdst = -1;
+  return tm;
+}
+
+std::string format_local(std::chrono::local_time<std::chrono::microseconds> time,
+                         const char* pattern) {
+  const std::tm tm = to_tm(time);
   char text[128];
   const auto n = std::strftime(text, sizeof text, pattern, &tm);
   return std::string(text, n);
