@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <random>
 #include <system_error>
@@ -12,6 +13,9 @@
 
 namespace orvane::common {
 namespace {
+
+constexpr std::size_t NAME_MAX_BYTES = 255;  // the longest file name Linux file systems take
+constexpr std::size_t SUFFIX_BYTES = 8;
 
 [[noreturn]] void throw_errno(const std::string& what, const std::filesystem::path& path) {
   throw std::system_error(errno, std::generic_category(), what + " '" + path.string() + "'");
@@ -21,14 +25,16 @@ std::string random_suffix() {
   static std::mt19937_64 gen{std::random_device{}()};
   static const char* alphabet = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::string s;
-  for (int i = 0; i < 8; ++i) s += alphabet[gen() % 36];
+  for (std::size_t i = 0; i < SUFFIX_BYTES; ++i) s += alphabet[gen() % 36];
   return s;
 }
 
-// Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on chained operator+.
+// Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on chained operator+. A name
+// near the limit is cut, so that every file that can be written has a temporary file beside it.
 std::string temporary_prefix(const std::filesystem::path& target) {
   std::string prefix = ".";
   prefix += target.filename().string();
+  prefix.resize(std::min(prefix.size(), NAME_MAX_BYTES - SUFFIX_BYTES - 5));
   prefix += ".tmp-";
   return prefix;
 }

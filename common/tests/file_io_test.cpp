@@ -107,6 +107,17 @@ TEST(AtomicWrite, CreatesParentsReplacesContentAndLeavesNoTemporaryFiles) {
   EXPECT_EQ(entries, 1);
 }
 
+TEST(AtomicWrite, AFileWhoseNameIsAtTheLengthLimitIsWrittenAndLeavesNoTemporaryFile) {
+  TempDir dir;
+  for (const std::size_t length : {241, 242, 255}) {
+    const auto target = dir.path / std::string(length, 'n');
+    write_file_atomic(target, "one");
+    write_file_atomic(target, "two");
+    EXPECT_EQ(read_file(target), "two") << length;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 3);
+}
+
 TEST(AtomicWrite, FailureNamesThePathAndLeavesNothingBehind) {
   TempDir dir;
   write_file_atomic(dir.path / "plain", "x");

@@ -91,6 +91,8 @@ CreationResult SkillCreator::create_from_dict(const json& data, host::SkillRegis
     return create_skill(blueprint, registry);
   } catch (const std::exception& failure) {
     return {false, std::string("Invalid skill data: ") + failure.what(), nullptr};
+  } catch (...) {
+    return {false, "Invalid skill data: unknown error", nullptr};  // a registry's own throw
   }
 }
 

@@ -64,13 +64,15 @@ json ImprovementEntry::to_dict() const {
           {"reason", reason},       {"details", details}, {"success", success}};
 }
 
+// Texts that are not UTF-8 (a name taken from a file name, say) are shown with U+FFFD: a
+// single such entry would otherwise make every later save of the log fail.
 ImprovementEntry new_entry(std::string action, json skill_name, json reason, json details) {
   return ImprovementEntry{
       .timestamp = common::format_local(host::clock().local_now(), "%Y-%m-%d %H:%M:%S"),
       .action = std::move(action),
-      .skill_name = std::move(skill_name),
-      .reason = std::move(reason),
-      .details = std::move(details)};
+      .skill_name = valid_utf8(skill_name),
+      .reason = valid_utf8(reason),
+      .details = valid_utf8(details)};
 }
 
 void SkillCreator::_log_improvement(ImprovementEntry entry) {
@@ -123,10 +125,9 @@ void SkillCreator::log_learning(const std::string& skill_name, const std::string
       throw SkillDataError("the details are nested more than " +
                            std::to_string(common::MAX_JSON_DEPTH) + " levels deep");
     }
-    kept = valid_utf8(*details);
+    kept = *details;
   }
-  _log_improvement(new_entry("learned", common::replace_invalid_utf8(skill_name),
-                             common::replace_invalid_utf8(reason), std::move(kept)));
+  _log_improvement(new_entry("learned", skill_name, reason, std::move(kept)));
 }
 
 std::vector<json> SkillCreator::get_improvement_log(std::int64_t limit) const {

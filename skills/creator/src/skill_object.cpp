@@ -15,6 +15,7 @@ using json = nlohmann::ordered_json;
 std::string text_member(const json& object, const char* key, const std::string& fallback) {
   const auto it = object.find(key);
   if (it == object.end()) return fallback;
+  if (it->is_null()) return "";  // empty, as an absent value would be judged
   if (!it->is_string()) {
     throw SkillDataError(std::string("'") + key + "' must be text, not " + kind_name(*it));
   }
@@ -110,7 +111,8 @@ std::optional<std::int64_t> next_version(const std::filesystem::path& file) {
 }
 
 json read_json_file(const std::filesystem::path& file) {
-  return common::parse_json(common::read_file(file));
+  // The writer puts numbers that are not finite as NaN and Infinity, as Python's json does.
+  return common::parse_python_json(common::read_file(file));
 }
 
 json read_json_object(const std::filesystem::path& file) {

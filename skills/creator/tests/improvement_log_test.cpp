@@ -1,3 +1,4 @@
+#include <cmath>
 #include <limits>
 
 #include "support.hpp"
@@ -106,6 +107,47 @@ TEST_F(CreatorTest, AReadOnlyDataDirectoryStillCreatesTheSkillAndKeepsTheEntryIn
       << r[1];
   EXPECT_EQ(creator.get_improvement_stats()["skills_created"], 1);
   EXPECT_FALSE(fs::exists(log_file()));
+}
+
+// Values a host may hand in that a strict reader or writer would choke on later.
+TEST_F(CreatorTest, WhatTheCreatorWritesALaterCreatorReadsBack) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  {
+    SkillCreator creator(data);
+    json blueprint = {{"name", "odd_values"},
+                      {"description", "d"},
+                      {"app", "a"},
+                      {"triggers", {"t"}},
+                      {"steps",
+                       {{{"operation", "screenshot"},
+                         {"description", "look"},
+                         {"wait_after", std::numeric_limits<double>::infinity()}}}}};
+    ASSERT_TRUE(creator.create_from_dict(blueprint).success);
+    creator.log_learning("odd_values", "scored", json{{"score", nan}});
+    // A stored file whose name is not UTF-8 is listed and deleted under that name.
+    write_text(skills_dir() / "bad\xff.json", "{}");
+    const auto listing = creator.list_saved_skills();
+    ASSERT_EQ(listing.size(), 2u);
+    const auto [deleted, message] = creator.delete_skill(listing[0]["name"].get<std::string>());
+    ASSERT_TRUE(deleted) << message;
+    creator.log_learning("odd_values", "still saved");
+  }
+  host::LogCapture log;
+  SkillCreator again(data);
+  EXPECT_TRUE(log.records("orvane.skills.creator").empty());
+  const auto entries = again.get_improvement_log();
+  ASSERT_EQ(entries.size(), 4u);
+  EXPECT_TRUE(std::isnan(entries[1]["details"]["score"].get<double>()));
+  EXPECT_EQ(entries[2]["skill_name"], "bad\ufffd");
+  const auto skills = again.load_saved_skills();
+  ASSERT_EQ(skills.size(), 1u);
+  EXPECT_TRUE(std::isinf(skills[0]->build_steps()[0].wait_after.get<double>()));
+
+  // Null is judged as the empty text it stands for, not refused as the wrong kind.
+  const auto null_name = again.create_from_dict({{"name", nullptr}, {"description", nullptr}});
+  EXPECT_TRUE(null_name.message.starts_with(
+      "Validation failed:\n  - Skill name is required\n  - Description is required\n"))
+      << null_name.message;
 }
 
 TEST_F(CreatorTest, RecentEntriesAreCutFromTheEndAsAPythonSliceWould) {
