@@ -9,6 +9,7 @@
 #include <ctime>
 #include <limits>
 
+#include "orvane/common/json_utf8.hpp"
 #include "orvane/common/unicode.hpp"
 #include "orvane/host/clock.hpp"
 #include "text.hpp"
@@ -64,39 +65,6 @@ double round2(double x) {
 
 std::string valid_utf8(std::string_view text) {
   return common::replace_invalid_utf8(text);
-}
-
-namespace {
-
-bool all_valid(const json& value) {
-  if (value.is_string()) return common::is_valid_utf8(value.get_ref<const std::string&>());
-  if (value.is_array()) {
-    for (const auto& item : value)
-      if (!all_valid(item)) return false;
-  }
-  if (value.is_object()) {
-    for (const auto& [key, item] : value.items())
-      if (!common::is_valid_utf8(key) || !all_valid(item)) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-json valid_utf8_json(const json& value) {
-  if (all_valid(value)) return value;
-  if (value.is_string()) return valid_utf8(value.get_ref<const std::string&>());
-  if (value.is_array()) {
-    json copy = json::array();
-    for (const auto& item : value) copy.push_back(valid_utf8_json(item));
-    return copy;
-  }
-  if (value.is_object()) {
-    json copy = json::object();
-    for (const auto& [key, item] : value.items()) copy[valid_utf8(key)] = valid_utf8_json(item);
-    return copy;
-  }
-  return value;
 }
 
 std::string_view to_string(JobType type) {

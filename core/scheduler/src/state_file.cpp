@@ -6,6 +6,7 @@
 #include "orvane/common/file_io.hpp"
 #include "orvane/common/json_read.hpp"
 #include "orvane/common/json_text.hpp"
+#include "orvane/common/json_utf8.hpp"
 #include "orvane/common/set_aside.hpp"
 #include "orvane/host/clock.hpp"
 #include "state.hpp"
@@ -37,7 +38,7 @@ json stored_form(const ScheduledJob& job, spdlog::logger& log) {
                         std::to_string(METADATA_DEPTH) + " levels deep; saved as {}");
     d["metadata"] = json::object();
   } else {
-    d["metadata"] = valid_utf8_json(job.metadata);
+    d["metadata"] = common::valid_utf8_json(job.metadata);
   }
   return d;
 }

@@ -13,8 +13,6 @@ namespace orvane::scheduler {
 // The text with every maximal ill-formed byte sequence replaced by U+FFFD (as a lenient UTF-8
 // decoder does); valid text is returned unchanged.
 std::string valid_utf8(std::string_view text);
-// A copy of `value` whose texts and member names are all valid UTF-8.
-nlohmann::ordered_json valid_utf8_json(const nlohmann::ordered_json& value);
 
 // A job's metadata object lies three levels deep in the state file (the file, "jobs", the job), so
 // this is as deep as it may nest for every saved file to load back. Copying and writing it

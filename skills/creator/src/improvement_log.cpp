@@ -5,9 +5,9 @@
 #include "improvement.hpp"
 #include "log.hpp"
 #include "orvane/common/json_read.hpp"
+#include "orvane/common/json_utf8.hpp"
 #include "orvane/common/local_time.hpp"
 #include "orvane/common/set_aside.hpp"
-#include "orvane/common/unicode.hpp"
 #include "orvane/host/clock.hpp"
 #include "skill_object.hpp"
 #include "text_form.hpp"
@@ -39,24 +39,6 @@ ImprovementEntry entry_from(const json& item, std::size_t index) {
   return entry;
 }
 
-// The texts of a value from the host, with bytes that are not UTF-8 replaced, so that one such
-// entry cannot stop every later save.
-json valid_utf8(const json& value) {
-  if (value.is_string()) return common::replace_invalid_utf8(value.get_ref<const std::string&>());
-  if (value.is_array()) {
-    json copy = json::array();
-    for (const auto& item : value) copy.push_back(valid_utf8(item));
-    return copy;
-  }
-  if (value.is_object()) {
-    json copy = json::object();
-    for (const auto& [key, item] : value.items())
-      copy[common::replace_invalid_utf8(key)] = valid_utf8(item);
-    return copy;
-  }
-  return value;
-}
-
 }  // namespace
 
 json ImprovementEntry::to_dict() const {
@@ -70,9 +52,9 @@ ImprovementEntry new_entry(std::string action, json skill_name, json reason, jso
   return ImprovementEntry{
       .timestamp = common::format_local(host::clock().local_now(), "%Y-%m-%d %H:%M:%S"),
       .action = std::move(action),
-      .skill_name = valid_utf8(skill_name),
-      .reason = valid_utf8(reason),
-      .details = valid_utf8(details)};
+      .skill_name = common::valid_utf8_json(skill_name),
+      .reason = common::valid_utf8_json(reason),
+      .details = common::valid_utf8_json(details)};
 }
 
 void SkillCreator::_log_improvement(ImprovementEntry entry) {
