@@ -1,6 +1,7 @@
 // The whole "screenshot" action on the X display in $DISPLAY (capture, resize, PNG for the model,
 // base64, disk copy), with one of the reference frames shown full screen. scripts/bench-screenshot
-// starts a 1920x1080 Xvfb for it and runs Pillow's ImageGrab pipeline beside it.
+// starts a 1920x1080 Xvfb for it and runs Pillow's ImageGrab pipeline beside it, then a headless
+// sway showing the same frames for the Wayland path.
 //
 // With --show-frame=N the program only shows frame N, prints "ready" and waits for the end of its
 // standard input, so that another program can capture the same screen.
@@ -106,6 +107,24 @@ void BM_ScreenshotAction(benchmark::State& state) {
   state.SetLabel(state.range(0) == 0 ? "plain" : "photo");
 }
 BENCHMARK(BM_ScreenshotAction)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+
+// The same action on whatever the desktop shows, on the desktop the executor chooses (a Wayland
+// compositor when $WAYLAND_DISPLAY is set); scripts/bench-screenshot shows a frame there itself.
+void BM_DesktopScreenshotAction(benchmark::State& state) {
+  bench_home();
+  orvane::pc::DeskhandExecutor executor;
+  executor._ensure_initialized();
+  for (auto _ : state) {
+    const auto result = executor.execute_action("screenshot", nlohmann::ordered_json::object());
+    if (result["type"] != "image") {
+      state.SkipWithError(result.dump().c_str());
+      break;
+    }
+  }
+  state.counters["png_bytes"] = static_cast<double>(
+      std::filesystem::file_size(bench_home() / ".orvane" / "screenshots" / "latest.png"));
+}
+BENCHMARK(BM_DesktopScreenshotAction)->Unit(benchmark::kMillisecond);
 
 void BM_Capture(benchmark::State& state) {
   const FrameWindow window(static_cast<int>(state.range(0)));

@@ -1,13 +1,17 @@
-// The platform of the running process: uname, the host's services, X11 input, clipboard tools.
+// The platform of the running process: uname, the host's services, the desktop's input (a wlroots
+// Wayland compositor or an X display), clipboard tools.
 #include <sys/utsname.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 
+#include "orvane/host/log.hpp"
 #include "orvane/host/platform.hpp"
 #include "orvane/host/process.hpp"
 #include "orvane/pc/desktop.hpp"
+#include "wayland/wayland_input.hpp"
 #include "x11/x11_input.hpp"
 
 namespace orvane::pc {
@@ -30,6 +34,11 @@ class ToolClipboard final : public Clipboard {
   std::vector<std::string> _command;
 };
 
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
 class SystemPlatform final : public DesktopPlatform {
  public:
   std::string system() override {
@@ -39,10 +48,14 @@ class SystemPlatform final : public DesktopPlatform {
   }
 
   InputAutomation& input() override {
-    // Opened on first use and kept while the display lives; a failed open is tried again.
-    if (_input && _input->lost()) _input.reset();
-    if (!_input) _input = x11::X11Input::open();
-    return *_input;
+    // Opened on first use and kept while the desktop lives; a failed open is tried again.
+    if (_wayland && _wayland->lost()) _wayland.reset();
+    if (_x11 && _x11->lost()) _x11.reset();
+    if (_wayland) return *_wayland;
+    if (_x11) return *_x11;
+    _open_desktop();
+    if (_wayland) return *_wayland;
+    return *_x11;
   }
 
   Clipboard* clipboard() override {
@@ -51,6 +64,12 @@ class SystemPlatform final : public DesktopPlatform {
         {"xsel", "--clipboard", "--input"},
         {"wl-copy"},
     };
+    // A Wayland session's clipboard is the compositor's; xclip would fill XWayland's.
+    static const std::vector<std::string> wayland_tool{"wl-copy"};
+    if (_wayland_session() && host::program_exists(wayland_tool.front())) {
+      _clipboard.emplace(wayland_tool);
+      return &*_clipboard;
+    }
     for (const auto& command : tools) {
       if (host::program_exists(command.front())) {
         _clipboard.emplace(command);
@@ -70,11 +89,32 @@ class SystemPlatform final : public DesktopPlatform {
   }
 
   std::optional<std::pair<int, int>> get_screen_size_linux() override {
+    // On Wayland the X screen (XWayland's, if any) is not the output the input drives.
+    if (_wayland_session()) {
+      try {
+        input();
+        if (_wayland) return _wayland->screen_size();
+      } catch (const std::exception&) {
+        // No desktop to drive: the host answers as it can.
+      }
+    }
     return host::get_screen_size_linux();
   }
 
+  // The host's command; on a Wayland session without one, grim, because scrot sees only
+  // XWayland's windows there.
   std::vector<std::string> get_screenshot_command() override {
-    return host::get_screenshot_command();
+    std::vector<std::string> command = host::get_screenshot_command();
+    if (!command.empty() || !_wayland_session() || !host::program_exists("grim")) return command;
+    command = {"grim"};
+    try {
+      input();
+      if (_wayland && !_wayland->output_name().empty())
+        command.insert(command.end(), {"-o", _wayland->output_name()});
+    } catch (const std::exception&) {
+      // grim alone captures every output.
+    }
+    return command;
   }
 
   void sleep(double seconds) override {
@@ -82,7 +122,49 @@ class SystemPlatform final : public DesktopPlatform {
   }
 
  private:
-  std::unique_ptr<x11::X11Input> _input;
+  // ORVANE_DESKTOP=wayland|x11 forces one; otherwise Wayland when $WAYLAND_DISPLAY is set and
+  // its compositor offers the protocols, else X11.
+  bool _wayland_session() const {
+    const std::string forced = environment("ORVANE_DESKTOP");
+    if (forced == "x11") return false;
+    return forced == "wayland" || !environment("WAYLAND_DISPLAY").empty();
+  }
+
+  void _open_desktop() {
+    const std::string forced = environment("ORVANE_DESKTOP");
+    std::string wayland_failure;
+    if (forced != "x11" && (forced == "wayland" || !environment("WAYLAND_DISPLAY").empty())) {
+      try {
+        _wayland = wayland::WaylandInput::open();
+        return;
+      } catch (const wayland::MissingProtocols& error) {
+        wayland_failure = error.what();
+        if (!_warned_protocols) {
+          _warned_protocols = true;
+          host::get_logger("orvane.pc.deskhand")
+              ->warn(
+                  "{}; input and capture need a wlroots compositor (sway, Hyprland, river, "
+                  "labwc, Wayfire){}",
+                  error.what(), forced == "wayland" ? "" : "; trying X11");
+        }
+      } catch (const std::exception& error) {
+        wayland_failure = error.what();
+      }
+      if (forced == "wayland") {
+        throw std::runtime_error("no Wayland desktop to automate: " + wayland_failure);
+      }
+    }
+    try {
+      _x11 = x11::X11Input::open();
+    } catch (const std::exception& error) {
+      if (wayland_failure.empty()) throw;
+      throw std::runtime_error("no desktop to automate: " + wayland_failure + "; " + error.what());
+    }
+  }
+
+  std::unique_ptr<wayland::WaylandInput> _wayland;
+  std::unique_ptr<x11::X11Input> _x11;
+  bool _warned_protocols = false;
   std::optional<ToolClipboard> _clipboard;
 };
 

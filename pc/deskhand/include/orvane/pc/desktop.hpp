@@ -1,6 +1,7 @@
 #pragma once
 // What the desktop executor takes from the machine it runs on. The executor receives one
-// DesktopPlatform; make_system_platform() is the real one (X11 on Linux), tests pass fakes.
+// DesktopPlatform; make_system_platform() is the real one (Wayland or X11 on Linux), tests pass
+// fakes.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -73,8 +74,12 @@ class DesktopPlatform {
 };
 
 // The platform of the running process: its uname, the host's process runner and platform
-// functions, X11 input automation on $DISPLAY (opened on first use), and the first clipboard
-// tool found on PATH (xclip, xsel, wl-copy).
+// functions, input automation opened on first use, and the first clipboard tool found on PATH
+// (xclip, xsel, wl-copy). The input is a wlroots Wayland compositor's when $WAYLAND_DISPLAY is
+// set and the compositor offers virtual pointer, virtual keyboard and screen copy (a warning
+// names what it lacks otherwise), else the X display's; ORVANE_DESKTOP=wayland|x11 forces one.
+// On Wayland the screen size is the driven output's mode, and without a host screenshot command
+// the fallback capture is grim.
 std::shared_ptr<DesktopPlatform> make_system_platform();
 
 }  // namespace orvane::pc
