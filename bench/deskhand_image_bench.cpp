@@ -77,14 +77,15 @@ void BM_EncodeSmallest(benchmark::State& state) {
 }
 BENCHMARK(BM_EncodeSmallest)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 
-// Arguments: frame, filter (RowFilter numbering), libdeflate level. Run with
+// Arguments: frame, filter (RowFilter numbering), libdeflate level, colour type chosen from the
+// pixels (0 or 1; the plain frame is greyscale, the photo RGB). Run with
 // --benchmark_filter=BM_EncodeSettings to see the size/time trade-off behind the efforts.
 void BM_EncodeSettings(benchmark::State& state) {
-  encode_with(state,
-              {static_cast<img::RowFilter>(state.range(1)), static_cast<int>(state.range(2))});
+  encode_with(state, {static_cast<img::RowFilter>(state.range(1)), static_cast<int>(state.range(2)),
+                      state.range(3) != 0});
 }
 BENCHMARK(BM_EncodeSettings)
-    ->ArgsProduct({{0, 1}, {0, 1, 2, 3, 4, 5, 6}, {1, 4, 5, 6, 7, 9, 12}})
+    ->ArgsProduct({{0, 1}, {0, 1, 2, 3, 4, 5, 6}, {1, 4, 5, 6, 7, 8, 9, 10, 11, 12}, {0, 1}})
     ->Unit(benchmark::kMillisecond);
 
 void BM_Base64(benchmark::State& state) {

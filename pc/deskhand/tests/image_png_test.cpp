@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <initializer_list>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -54,6 +57,88 @@ TEST(ImagePng, OddSizesRoundTripExactly) {
     }
   }
   expect_round_trip(gradient, "gradient");
+}
+
+// Noise drawn from `colours` (as 0xRRGGBB), each of which appears: no filter or palette order
+// makes it compress better than its fewest bits per pixel.
+RgbImage image_of_colours(int width, int height, const std::vector<std::uint32_t>& colours) {
+  RgbImage image{width, height, {}};
+  std::mt19937 gen(static_cast<std::uint32_t>(colours.size()));
+  for (int i = 0; i < width * height; ++i) {
+    const std::uint32_t c =
+        colours[i < static_cast<int>(colours.size()) ? i : gen() % colours.size()];
+    image.pixels.insert(image.pixels.end(),
+                        {static_cast<std::uint8_t>(c >> 16), static_cast<std::uint8_t>(c >> 8),
+                         static_cast<std::uint8_t>(c)});
+  }
+  return image;
+}
+
+std::vector<std::uint32_t> greys(std::initializer_list<int> levels) {
+  std::vector<std::uint32_t> out;
+  for (const int v : levels) out.push_back(static_cast<std::uint32_t>(v) * 0x010101);
+  return out;
+}
+
+std::vector<std::uint32_t> distinct_colours(int n) {
+  std::vector<std::uint32_t> out;
+  for (int i = 0; i < n; ++i) out.push_back(static_cast<std::uint32_t>(i) * 0x9E3779 & 0xffffff);
+  return out;
+}
+
+// The model's PNG takes the colour type and depth that hold the pixels in the fewest bits, and
+// still decodes (with libspng, which shares no code with the encoder) to exactly the same pixels.
+TEST(ImagePng, SmallestPicksTheColourTypeFromThePixelsAndRoundTripsExactly) {
+  struct Case {
+    std::string what;
+    RgbImage image;
+    int colour_type;  // as stored in the header: 0 grey, 2 RGB, 3 palette; -1 whichever is smaller
+    int bit_depth;
+  };
+  const RgbImage plain =
+      resize_bicubic(read_png_file(testing::frame_path("plain-desktop-1920x1080.png")), 1429, 804);
+  const RgbImage photo =
+      resize_bicubic(read_png_file(testing::frame_path("photo-desktop-1920x1080.png")), 1429, 804);
+  std::vector<std::uint32_t> all_greys;
+  for (int v = 0; v < 256; ++v) all_greys.push_back(static_cast<std::uint32_t>(v) * 0x010101);
+  const std::vector<Case> cases = {
+      {"plain frame", plain, 0, 8},
+      {"photo frame", photo, 2, 8},
+      {"256 greys", image_of_colours(64, 40, all_greys), 0, 8},
+      {"black and white", image_of_colours(64, 40, greys({0, 255})), 0, 1},
+      {"greys on a 2-bit scale", image_of_colours(64, 40, greys({0, 85, 170, 255})), 0, 2},
+      {"greys on a 4-bit scale", image_of_colours(64, 40, greys({17, 34, 238, 136, 0})), 0, 4},
+      {"3 arbitrary greys", image_of_colours(64, 40, greys({3, 100, 201})), 3, 2},
+      {"2 colours", image_of_colours(64, 40, distinct_colours(2)), 3, 1},
+      {"5 colours", image_of_colours(64, 40, distinct_colours(5)), 3, 4},
+      {"17 colours", image_of_colours(64, 40, distinct_colours(17)), 3, 8},
+      {"256 colours", image_of_colours(64, 40, distinct_colours(256)), 3, 8},
+      {"257 colours", image_of_colours(64, 40, distinct_colours(257)), 2, 8},
+      {"1x1 grey", image_of_colours(1, 1, greys({77})), 0, 8},
+      {"1x1 white", image_of_colours(1, 1, greys({255})), 0, 1},
+      {"1x1 colour", testing::random_image(1, 1, 9), -1, 8},
+      {"odd width, 1 bit", image_of_colours(9, 3, greys({0, 255})), 0, 1},
+      {"odd width, 4-bit palette", image_of_colours(61, 3, distinct_colours(9)), -1, -1},
+      {"random noise", testing::random_image(40, 30, 8), 2, 8},
+  };
+  const PngSettings rgb_only{png_settings(PngEffort::Smallest).filter,
+                             png_settings(PngEffort::Smallest).level, false};
+  for (const auto& c : cases) {
+    const std::string png = encode_png(c.image, PngEffort::Smallest);
+    ASSERT_GT(png.size(), 26u) << c.what;
+    if (c.colour_type >= 0) {
+      EXPECT_EQ(static_cast<int>(png[25]), c.colour_type) << c.what;
+    }
+    if (c.bit_depth >= 0) {
+      EXPECT_EQ(static_cast<int>(png[24]), c.bit_depth) << c.what;
+    }
+    const RgbImage back = decode_png(png);
+    EXPECT_EQ(back.width, c.image.width) << c.what;
+    EXPECT_EQ(back.height, c.image.height) << c.what;
+    EXPECT_TRUE(back.pixels == c.image.pixels) << c.what;
+    // The choice is never worse than plain RGB with the same filters and level.
+    EXPECT_LE(png.size(), encode_png(c.image, rgb_only).size()) << c.what;
+  }
 }
 
 TEST(ImagePng, SmallestIsNotLargerThanFastOnAScreen) {

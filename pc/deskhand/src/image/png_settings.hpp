@@ -19,6 +19,9 @@ enum class RowFilter {
 struct PngSettings {
   RowFilter filter = RowFilter::MinSumAbs;
   int level = 6;  // libdeflate compression level, 0 to 12
+  // Greyscale or a palette where the pixels allow, each tried both with `filter` and unfiltered,
+  // whichever encodes smallest; else always RGB.
+  bool reduce_colours = false;
 };
 
 PngSettings png_settings(PngEffort effort);
