@@ -57,7 +57,7 @@ using detail::Parked;
 
 namespace {
 
-std::vector<std::weak_ptr<Task>>& live_tasks() {
+std::vector<std::weak_ptr<Task>>& task_list() {
   static std::vector<std::weak_ptr<Task>> tasks;
   return tasks;
 }
@@ -74,7 +74,7 @@ struct Task::Private {
   static void finish(const TaskPtr& task, std::exception_ptr error) {
     task->_done = true;
     task->_error = error;
-    auto& live = live_tasks();
+    auto& live = task_list();
     std::erase_if(live, [&](const std::weak_ptr<Task>& t) {
       auto p = t.lock();
       return !p || p == task;
@@ -135,15 +135,21 @@ asio::awaitable<void> Task::wait() {
 
 TaskPtr spawn(asio::any_io_executor executor, std::string name, asio::awaitable<void> body) {
   auto task = std::make_shared<Task>(std::move(name));
-  live_tasks().push_back(task);
+  task_list().push_back(task);
   Task::Private::start(std::move(executor), task, std::move(body));
   return task;
 }
 
+std::vector<TaskPtr> live_tasks() {
+  std::vector<TaskPtr> tasks;
+  for (auto& t : task_list())
+    if (auto task = t.lock(); task && !task->done()) tasks.push_back(std::move(task));
+  return tasks;
+}
+
 std::vector<std::string> live_task_names() {
   std::vector<std::string> names;
-  for (auto& t : live_tasks())
-    if (auto task = t.lock(); task && !task->done()) names.push_back(task->name());
+  for (const auto& task : live_tasks()) names.push_back(task->name());
   return names;
 }
 

@@ -64,7 +64,10 @@ boost::asio::awaitable<void> run_owned(F f) {
   co_await f();
 }
 
-// Names of the tasks that have started and not yet ended, in start order.
+// The tasks that have started and not yet ended, in start order (asyncio.all_tasks), so that a
+// host can cancel one it did not spawn itself.
+std::vector<TaskPtr> live_tasks();
+// Their names.
 std::vector<std::string> live_task_names();
 
 // The executor of the calling coroutine.
