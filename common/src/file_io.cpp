@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -137,14 +138,58 @@ void remove_stale_temporaries(const std::filesystem::path& dir,
   }
 }
 
-// Where the directory takes no new file but the target may be written: the write in place that
-// replacing would have been, truncating and rewriting the file itself.
+// Refuses, before anything is written, a file larger than the process may write: the kernel
+// would stop the write part-way (and raise SIGXFSZ, which ends a process that does not ignore it).
+void check_file_size_limit(std::size_t size, const std::filesystem::path& path) {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return;
+  if (size > limit.rlim_cur) {
+    errno = EFBIG;
+    throw_errno("cannot write", path);
+  }
+}
+
+void write_all_at(int fd, std::string_view bytes, off_t offset, const std::filesystem::path& path) {
+  for (std::size_t done = 0; done < bytes.size();) {
+    const auto n =
+        ::pwrite(fd, bytes.data() + done, bytes.size() - done, offset + static_cast<off_t>(done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw_errno("cannot write", path);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+// Where the directory takes no new file but the target may be written: the file itself is
+// rewritten. Not atomic, but a full disk does not cost the old content: the part beyond the old
+// end is written first (and cut off again when it does not fit), so that overwriting the old
+// bytes needs no new space. (File systems that copy on write may still fail part-way.)
 void write_in_place(const std::filesystem::path& target, std::string_view bytes,
                     Durability durability, const std::filesystem::path& path) {
-  const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd < 0) throw_errno("cannot write", path);
   try {
-    write_all(fd, bytes, path);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) throw_errno("cannot write", path);
+    const auto old_size = static_cast<std::size_t>(st.st_size);
+    if (bytes.size() > old_size) {
+      try {
+        write_all_at(fd, bytes.substr(old_size), st.st_size, path);
+        if (durability == Durability::Flushed && ::fsync(fd) != 0) {
+          throw_errno("cannot flush", path);
+        }
+      } catch (...) {
+        const int saved = errno;
+        (void)!::ftruncate(fd, st.st_size);
+        errno = saved;
+        throw;
+      }
+    }
+    write_all_at(fd, bytes.substr(0, std::min(old_size, bytes.size())), 0, path);
+    if (bytes.size() < old_size && ::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) {
+      throw_errno("cannot write", path);
+    }
     if (durability == Durability::Flushed && ::fsync(fd) != 0) throw_errno("cannot flush", path);
   } catch (...) {
     ::close(fd);
@@ -160,6 +205,8 @@ void write_file_atomic(const std::filesystem::path& path, std::string_view bytes
   const auto target = final_target(path);
   const auto dir = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
   std::filesystem::create_directories(dir);
+
+  check_file_size_limit(bytes.size(), path);
 
   struct stat old {};
   const bool exists = ::stat(target.c_str(), &old) == 0;

@@ -17,7 +17,11 @@ enum class Durability {
 // directories are created. As a write in place would:
 // - a symbolic link is followed, and the file it ends at is replaced (the link stays);
 // - a file that this process may not write is refused (EACCES, "Permission denied");
-// - a writable file in a directory that takes no new file is rewritten in place, not atomically.
+// - a writable file in a directory that takes no new file is rewritten in place, not atomically;
+//   a full disk still leaves it with its old content (the new part beyond its end is written
+//   first and cut off again when it does not fit).
+// Content larger than the process's file-size limit (RLIMIT_FSIZE) is refused (EFBIG) before
+// anything is written.
 // Temporary files left by writers killed mid-save are removed; those of live writers are locked
 // and left alone. Throws std::system_error (or std::filesystem::filesystem_error) naming the path
 // on failure; the temporary file is removed.
