@@ -305,6 +305,15 @@ PatternClient::~PatternClient() {
   if (_toplevel) xdg_toplevel_destroy(_toplevel);
   if (_xdg_surface) xdg_surface_destroy(_xdg_surface);
   if (_surface) wl_surface_destroy(_surface);
+  // Every bound global and seat device too: the client library keeps each proxy until destroyed.
+  if (pointer) wl_pointer_destroy(pointer);
+  if (keyboard) wl_keyboard_destroy(keyboard);
+  if (wm_base) xdg_wm_base_destroy(wm_base);
+  if (output) wl_output_destroy(output);
+  if (seat) wl_seat_destroy(seat);
+  if (shm) wl_shm_destroy(shm);
+  if (compositor) wl_compositor_destroy(compositor);
+  if (_registry) wl_registry_destroy(_registry);
   if (state) xkb_state_unref(state);
   if (keymap) xkb_keymap_unref(keymap);
   xkb_context_unref(xkb);
