@@ -102,7 +102,9 @@ TEST(FailingSave, OperationsCarryOnAndTheStateFileIsOldOrNewNeverTorn) {
       const auto& after = files.at("scheduler.json");
       const bool made = after == saved;
       EXPECT_TRUE(made || after == before) << "a state file of " << after.size() << " bytes";
-      if (operation.saves[t] != '?') EXPECT_EQ(made, operation.saves[t] == 'S');
+      if (operation.saves[t] != '?') {
+        EXPECT_EQ(made, operation.saves[t] == 'S');
+      }
       const auto records = logs.records("orvane.scheduler");
       int errors = 0;
       for (const auto& record : records) {

@@ -152,7 +152,9 @@ TEST(FailingWrite, OperationsAnswerTheFailureAndEveryFileIsOldOrNewNeverTorn) {
           EXPECT_TRUE(result->second.starts_with(message)) << result->second;
         }
       }
-      if (!failed && result) EXPECT_TRUE(result->first) << result->second;
+      if (!failed && result) {
+        EXPECT_TRUE(result->first) << result->second;
+      }
       const auto& first = operation.writes.empty() ? LOG : operation.writes.front().first;
       EXPECT_EQ(made[first], operation.changes[t] == 'S') << first;
       // The log: written, or kept in memory with a warning; nothing at all after a failure.

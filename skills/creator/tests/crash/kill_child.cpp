@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
   const char* script_names[] = {"script_a", "script_b"};
 
   orvane::host::set_level(spdlog::level::warn);  // only failures on standard error
-  SkillCreator creator(std::filesystem::path(argv[1]));
+  SkillCreator creator{std::filesystem::path(argv[1])};
   std::set<std::string> stored;
   for (const auto& entry : creator.list_saved_skills()) stored.insert(entry["name"]);
   say("ready");
