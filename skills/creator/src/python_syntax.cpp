@@ -3,6 +3,10 @@
 // Python.h comes first, as the C API asks.
 #include "python_syntax.hpp"
 
+#include <algorithm>
+#include <cstdio>
+
+#include "orvane/common/unicode.hpp"
 #include "orvane/skills/creator.hpp"
 
 namespace orvane::skills {
@@ -97,6 +101,49 @@ std::string compiler_file_name(std::string_view filename) {
   return out;
 }
 
+// The first ill-formed sequence of `text` as [begin, end) byte offsets and the decoder's reason.
+struct Undecodable {
+  std::size_t begin, end;
+  std::string reason;
+};
+
+std::optional<Undecodable> first_invalid_utf8(std::string_view text) {
+  Ref decoded(PyUnicode_DecodeUTF8(text.data(), Py_ssize_t(text.size()), "strict"));
+  if (decoded) return std::nullopt;
+  if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) syntax_error_or_throw();  // throws
+  Ref type, value, traceback;
+  PyErr_Fetch(type.out(), value.out(), traceback.out());
+  PyErr_NormalizeException(type.out(), value.out(), traceback.out());
+  Py_ssize_t begin = 0, end = 1;
+  PyUnicodeDecodeError_GetStart(value.get(), &begin);
+  PyUnicodeDecodeError_GetEnd(value.get(), &end);
+  Ref reason(PyUnicodeDecodeError_GetReason(value.get()));
+  PyErr_Clear();
+  return Undecodable{std::size_t(begin), std::size_t(std::max(end, begin + 1)),
+                     reason ? str_of(reason.get()) : "invalid data"};
+}
+
+// Code that is not UTF-8 is refused as the compiler refuses a source that it cannot decode: a
+// syntax error naming the file and the line, the byte's position counted within its line.
+std::string undecodable_source_message(std::string_view code, const Undecodable& bad,
+                                       const std::string& filename) {
+  const std::string_view before = code.substr(0, bad.begin);
+  const std::size_t line_start =
+      before.find_last_of('\n') == std::string_view::npos ? 0 : before.find_last_of('\n') + 1;
+  const std::size_t line = 1 + std::size_t(std::count(before.begin(), before.end(), '\n'));
+  const std::size_t column = bad.begin - line_start;
+  char what[96];
+  if (bad.end - bad.begin == 1) {
+    std::snprintf(what, sizeof what, "can't decode byte 0x%02x in position %zu",
+                  unsigned(static_cast<unsigned char>(code[bad.begin])), column);
+  } else {
+    std::snprintf(what, sizeof what, "can't decode bytes in position %zu-%zu", column,
+                  column + (bad.end - bad.begin) - 1);
+  }
+  return "(unicode error) 'utf-8' codec " + std::string(what) + ": " + bad.reason + " (" +
+         common::replace_invalid_utf8(filename) + ", line " + std::to_string(line) + ")";
+}
+
 }  // namespace
 
 std::optional<std::string> python_syntax_error(std::string_view code, std::string_view filename) {
@@ -104,6 +151,8 @@ std::optional<std::string> python_syntax_error(std::string_view code, std::strin
   Gil gil;
   const std::string name = compiler_file_name(filename);
   // Text objects carry their length, so a NUL reaches the compiler instead of ending the code.
+  if (const auto bad = first_invalid_utf8(code))
+    return undecodable_source_message(code, *bad, name);
   Ref source(PyUnicode_DecodeUTF8(code.data(), Py_ssize_t(code.size()), "strict"));
   Ref file(source ? PyUnicode_DecodeUTF8(name.data(), Py_ssize_t(name.size()), "replace")
                   : nullptr);
