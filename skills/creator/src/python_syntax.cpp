@@ -101,46 +101,35 @@ std::string compiler_file_name(std::string_view filename) {
   return out;
 }
 
-// The first ill-formed sequence of `text` as [begin, end) byte offsets and the decoder's reason.
-struct Undecodable {
-  std::size_t begin, end;
-  std::string reason;
-};
-
-std::optional<Undecodable> first_invalid_utf8(std::string_view text) {
-  Ref decoded(PyUnicode_DecodeUTF8(text.data(), Py_ssize_t(text.size()), "strict"));
-  if (decoded) return std::nullopt;
-  if (!PyErr_ExceptionMatches(PyExc_UnicodeDecodeError)) syntax_error_or_throw();  // throws
+// Code that is not UTF-8 is refused as the compiler refuses a source file that it cannot decode:
+// a syntax error naming the file and the line, the bad byte's position counted within its line.
+// Takes the pending UnicodeDecodeError.
+std::string undecodable_source_message(std::string_view code, const std::string& filename) {
   Ref type, value, traceback;
   PyErr_Fetch(type.out(), value.out(), traceback.out());
   PyErr_NormalizeException(type.out(), value.out(), traceback.out());
   Py_ssize_t begin = 0, end = 1;
   PyUnicodeDecodeError_GetStart(value.get(), &begin);
   PyUnicodeDecodeError_GetEnd(value.get(), &end);
-  Ref reason(PyUnicodeDecodeError_GetReason(value.get()));
+  Ref reason_object(PyUnicodeDecodeError_GetReason(value.get()));
   PyErr_Clear();
-  return Undecodable{std::size_t(begin), std::size_t(std::max(end, begin + 1)),
-                     reason ? str_of(reason.get()) : "invalid data"};
-}
+  const std::string reason = reason_object ? str_of(reason_object.get()) : "invalid data";
+  const std::size_t first = std::min(std::size_t(begin), code.size() - 1);
+  const std::size_t count = std::max<Py_ssize_t>(end - begin, 1);
 
-// Code that is not UTF-8 is refused as the compiler refuses a source that it cannot decode: a
-// syntax error naming the file and the line, the byte's position counted within its line.
-std::string undecodable_source_message(std::string_view code, const Undecodable& bad,
-                                       const std::string& filename) {
-  const std::string_view before = code.substr(0, bad.begin);
-  const std::size_t line_start =
-      before.find_last_of('\n') == std::string_view::npos ? 0 : before.find_last_of('\n') + 1;
+  const std::string_view before = code.substr(0, first);
+  const std::size_t newline = before.find_last_of('\n');
+  const std::size_t column = newline == std::string_view::npos ? first : first - newline - 1;
   const std::size_t line = 1 + std::size_t(std::count(before.begin(), before.end(), '\n'));
-  const std::size_t column = bad.begin - line_start;
   char what[96];
-  if (bad.end - bad.begin == 1) {
+  if (count == 1) {
     std::snprintf(what, sizeof what, "can't decode byte 0x%02x in position %zu",
-                  unsigned(static_cast<unsigned char>(code[bad.begin])), column);
+                  unsigned(static_cast<unsigned char>(code[first])), column);
   } else {
     std::snprintf(what, sizeof what, "can't decode bytes in position %zu-%zu", column,
-                  column + (bad.end - bad.begin) - 1);
+                  column + count - 1);
   }
-  return "(unicode error) 'utf-8' codec " + std::string(what) + ": " + bad.reason + " (" +
+  return "(unicode error) 'utf-8' codec " + std::string(what) + ": " + reason + " (" +
          common::replace_invalid_utf8(filename) + ", line " + std::to_string(line) + ")";
 }
 
@@ -151,9 +140,9 @@ std::optional<std::string> python_syntax_error(std::string_view code, std::strin
   Gil gil;
   const std::string name = compiler_file_name(filename);
   // Text objects carry their length, so a NUL reaches the compiler instead of ending the code.
-  if (const auto bad = first_invalid_utf8(code))
-    return undecodable_source_message(code, *bad, name);
   Ref source(PyUnicode_DecodeUTF8(code.data(), Py_ssize_t(code.size()), "strict"));
+  if (!source && PyErr_ExceptionMatches(PyExc_UnicodeDecodeError))
+    return undecodable_source_message(code, name);
   Ref file(source ? PyUnicode_DecodeUTF8(name.data(), Py_ssize_t(name.size()), "replace")
                   : nullptr);
   Ref builtins(file ? PyImport_ImportModule("builtins") : nullptr);
