@@ -39,6 +39,10 @@ json replaced(const json& value) {
 
 }  // namespace
 
+bool is_valid_utf8_json(const json& value) {
+  return all_valid(value);
+}
+
 // The check first: nearly every value is valid, and then no copy is made.
 json valid_utf8_json(const json& value) {
   return all_valid(value) ? value : replaced(value);

@@ -30,6 +30,9 @@ CreationResult SkillCreator::_create_python_skill(const json& data, host::SkillR
       throw SkillDataError("the skill is nested more than " +
                            std::to_string(common::MAX_JSON_DEPTH) + " levels deep");
     }
+    // The name and the code are judged by the checks below, which refuse text that is not UTF-8.
+    require_utf8_members(data, {"description", "app", "category", "triggers", "required_params",
+                                "optional_params", "reason"});
     name = text_member(data, "name");
     code = text_member(data, "code");
     description = text_member(data, "description");

@@ -3,6 +3,10 @@
 // Python.h comes first, as the C API asks.
 #include "python_syntax.hpp"
 
+#include <algorithm>
+#include <cstdio>
+
+#include "orvane/common/unicode.hpp"
 #include "orvane/skills/creator.hpp"
 
 namespace orvane::skills {
@@ -97,6 +101,38 @@ std::string compiler_file_name(std::string_view filename) {
   return out;
 }
 
+// Code that is not UTF-8 is refused as the compiler refuses a source file that it cannot decode:
+// a syntax error naming the file and the line, the bad byte's position counted within its line.
+// Takes the pending UnicodeDecodeError.
+std::string undecodable_source_message(std::string_view code, const std::string& filename) {
+  Ref type, value, traceback;
+  PyErr_Fetch(type.out(), value.out(), traceback.out());
+  PyErr_NormalizeException(type.out(), value.out(), traceback.out());
+  Py_ssize_t begin = 0, end = 1;
+  PyUnicodeDecodeError_GetStart(value.get(), &begin);
+  PyUnicodeDecodeError_GetEnd(value.get(), &end);
+  Ref reason_object(PyUnicodeDecodeError_GetReason(value.get()));
+  PyErr_Clear();
+  const std::string reason = reason_object ? str_of(reason_object.get()) : "invalid data";
+  const std::size_t first = std::min(std::size_t(begin), code.size() - 1);
+  const std::size_t count = std::max<Py_ssize_t>(end - begin, 1);
+
+  const std::string_view before = code.substr(0, first);
+  const std::size_t newline = before.find_last_of('\n');
+  const std::size_t column = newline == std::string_view::npos ? first : first - newline - 1;
+  const std::size_t line = 1 + std::size_t(std::count(before.begin(), before.end(), '\n'));
+  char what[96];
+  if (count == 1) {
+    std::snprintf(what, sizeof what, "can't decode byte 0x%02x in position %zu",
+                  unsigned(static_cast<unsigned char>(code[first])), column);
+  } else {
+    std::snprintf(what, sizeof what, "can't decode bytes in position %zu-%zu", column,
+                  column + count - 1);
+  }
+  return "(unicode error) 'utf-8' codec " + std::string(what) + ": " + reason + " (" +
+         common::replace_invalid_utf8(filename) + ", line " + std::to_string(line) + ")";
+}
+
 }  // namespace
 
 std::optional<std::string> python_syntax_error(std::string_view code, std::string_view filename) {
@@ -105,6 +141,8 @@ std::optional<std::string> python_syntax_error(std::string_view code, std::strin
   const std::string name = compiler_file_name(filename);
   // Text objects carry their length, so a NUL reaches the compiler instead of ending the code.
   Ref source(PyUnicode_DecodeUTF8(code.data(), Py_ssize_t(code.size()), "strict"));
+  if (!source && PyErr_ExceptionMatches(PyExc_UnicodeDecodeError))
+    return undecodable_source_message(code, name);
   Ref file(source ? PyUnicode_DecodeUTF8(name.data(), Py_ssize_t(name.size()), "replace")
                   : nullptr);
   Ref builtins(file ? PyImport_ImportModule("builtins") : nullptr);

@@ -7,8 +7,9 @@ namespace orvane::skills {
 
 // Compiles UTF-8 `code` as a Python module ("exec" mode) under the file name `filename`, running
 // nothing. Returns str() of the SyntaxError (indentation and tab errors included), or nullopt
-// when the code compiles. Any other failure of the compiler (code that is not UTF-8, a NUL,
-// memory) is raised as CompileError. Starts an isolated interpreter on first use unless the
+// when the code compiles. Code that is not UTF-8 is a syntax error too, as the compiler reports a
+// source file that it cannot decode. Any other failure of the compiler (a NUL, memory) is raised
+// as CompileError. Starts an isolated interpreter on first use unless the
 // process already runs one; the GIL is held only during the compile.
 std::optional<std::string> python_syntax_error(std::string_view code, std::string_view filename);
 

@@ -6,6 +6,7 @@
 #include "orvane/common/file_io.hpp"
 #include "orvane/common/json_read.hpp"
 #include "orvane/common/json_text.hpp"
+#include "orvane/common/json_utf8.hpp"
 #include "text_form.hpp"
 
 namespace orvane::skills {
@@ -53,12 +54,24 @@ std::vector<json> list_member(const json& object, const char* key) {
 
 }  // namespace
 
+void require_utf8_members(const json& object, std::initializer_list<const char*> keys) {
+  for (const char* key : keys) {
+    const auto it = object.find(key);
+    if (it != object.end() && !common::is_valid_utf8_json(*it)) {
+      throw SkillDataError(std::string("'") + key + "' holds text that is not valid UTF-8");
+    }
+  }
+}
+
 SkillBlueprint blueprint_from(const json& object, const std::string& default_name,
                               bool with_version) {
   if (common::nests_deeper_than(object)) {
     throw SkillDataError("the skill is nested more than " + std::to_string(common::MAX_JSON_DEPTH) +
                          " levels deep");
   }
+  // A name that is not UTF-8 is left to the name rules, which refuse it.
+  require_utf8_members(object, {"description", "app", "category", "triggers", "required_params",
+                                "optional_params", "steps", "reason"});
   SkillBlueprint blueprint{
       .name = text_member(object, "name", default_name),
       .description = text_member(object, "description"),
@@ -72,28 +85,23 @@ SkillBlueprint blueprint_from(const json& object, const std::string& default_nam
   };
   if (with_version) {
     if (const auto it = object.find("version"); it != object.end()) {
-      const auto version = integer_version(*it);
-      if (!version) {
-        throw SkillDataError("'version' must be an integer, not " +
-                             (it->is_number() ? text_form(*it) : kind_name(*it)));
-      }
-      blueprint.version = *version;
+      blueprint.version = integer_version(*it).value_or(1);
     }
   }
   return blueprint;
 }
 
 std::optional<std::int64_t> integer_version(const json& value) {
-  if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<std::int64_t>();
   if (value.is_number_unsigned()) {
     const auto v = value.get<std::uint64_t>();
     if (v > std::uint64_t(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
     return std::int64_t(v);
   }
+  if (value.is_number_integer()) return value.get<std::int64_t>();
   if (value.is_number_float()) {
-    const double v = value.get<double>();
-    // 2^63 itself is out of range; every double below it in magnitude converts exactly.
-    if (std::trunc(v) == v && std::fabs(v) < 9223372036854775808.0) return std::int64_t(v);
+    // The whole part, as int() takes it; 2^63 itself is out of range, and NaN compares false.
+    const double v = std::trunc(value.get<double>());
+    if (std::fabs(v) < 9223372036854775808.0) return std::int64_t(v);
   }
   return std::nullopt;
 }

@@ -2,6 +2,7 @@
 // Skills as JSON objects: reading their fields, and their files.
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -14,15 +15,21 @@ namespace orvane::skills {
 std::string text_member(const nlohmann::ordered_json& object, const char* key,
                         const std::string& fallback = "");
 
+// SkillDataError naming the first of `keys` whose member holds a text or member name that is not
+// UTF-8, which no skill file could hold. `object` must be kept within MAX_JSON_DEPTH.
+void require_utf8_members(const nlohmann::ordered_json& object,
+                          std::initializer_list<const char*> keys);
+
 // A blueprint from a skill object: "name" (else `default_name`), "description", "app",
 // "category" (else "custom"), "triggers", "required_params", "optional_params", "steps",
-// "reason", and "version" (else 1) when `with_version`. SkillDataError for members of the wrong
-// kind.
+// "reason", and "version" (else 1) when `with_version`; a version that integer_version cannot
+// read is 1 too. SkillDataError for other members of the wrong kind and for texts that are not
+// UTF-8.
 SkillBlueprint blueprint_from(const nlohmann::ordered_json& object, const std::string& default_name,
                               bool with_version);
 
-// A stored version number as an integer; nullopt for texts, fractions, booleans and numbers
-// beyond 64 bits.
+// A stored version number as an integer, a fraction by its whole part (2.5 is 2); nullopt for
+// texts, null, booleans, NaN, the infinities and numbers beyond 64 bits.
 std::optional<std::int64_t> integer_version(const nlohmann::ordered_json& value);
 
 // The version after the one stored in `file`'s "version" (1 when absent), or nullopt when the

@@ -35,11 +35,6 @@ std::string stem_of(const fs::path& file) {
   return name.substr(0, name.size() - 5);
 }
 
-json member_or(const json& object, const char* key, json fallback) {
-  const auto it = object.find(key);
-  return it == object.end() ? fallback : *it;
-}
-
 }  // namespace
 
 std::vector<std::shared_ptr<DynamicSkill>> SkillCreator::load_saved_skills() const {
@@ -79,21 +74,20 @@ DeletionResult SkillCreator::delete_skill(const std::string& name, host::SkillRe
   return {true, "Deleted skill '" + name + "'"};
 }
 
+// Read as load_saved_skills reads: a file listed is a file loaded, with the same values.
 std::vector<json> SkillCreator::list_saved_skills() const {
   std::vector<json> entries;
   for (const auto& file : json_files(SKILLS_DIR)) {
     try {
-      const json stored = read_json_object(file);
-      const auto steps = stored.find("steps");
-      if (steps != stored.end() && !steps->is_array()) continue;
-      entries.push_back({{"name", member_or(stored, "name", stem_of(file))},
-                         {"description", member_or(stored, "description", "")},
-                         {"app", member_or(stored, "app", "")},
-                         {"category", member_or(stored, "category", "custom")},
-                         {"version", member_or(stored, "version", 1)},
-                         {"triggers", member_or(stored, "triggers", json::array())},
-                         {"steps_count", steps == stored.end() ? 0 : steps->size()},
-                         {"reason", member_or(stored, "reason", "")},
+      const auto blueprint = blueprint_from(read_json_object(file), stem_of(file), true);
+      entries.push_back({{"name", blueprint.name},
+                         {"description", blueprint.description},
+                         {"app", blueprint.app},
+                         {"category", blueprint.category},
+                         {"version", blueprint.version},
+                         {"triggers", blueprint.triggers},
+                         {"steps_count", blueprint.steps.size()},
+                         {"reason", blueprint.reason},
                          {"file", file.string()}});
     } catch (const std::exception&) {
       // A file that cannot be read is simply not listed.

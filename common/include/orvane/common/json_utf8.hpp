@@ -9,4 +9,8 @@ namespace orvane::common {
 // maximal ill-formed sequence is U+FFFD (replace_invalid_utf8).
 nlohmann::ordered_json valid_utf8_json(const nlohmann::ordered_json& value);
 
+// True when every text and member name in `value` is valid UTF-8. Recurses once per level: for
+// values already kept within MAX_JSON_DEPTH.
+bool is_valid_utf8_json(const nlohmann::ordered_json& value);
+
 }  // namespace orvane::common

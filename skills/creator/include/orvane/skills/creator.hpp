@@ -6,8 +6,8 @@
 // Every operation answers the agent's expected failures as values (a success flag and a message
 // written for the agent). Exceptions are left for a registry that throws (create_skill,
 // load_into_registry), a skills directory that cannot be created (the constructor), and a
-// script that the Python compiler rejects for a reason other than its syntax (create_from_dict,
-// CompileError). Not thread-safe: one caller at a time.
+// script that the Python compiler rejects for a reason other than its syntax or its encoding
+// (create_from_dict, CompileError). Not thread-safe: one caller at a time.
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -91,8 +91,9 @@ class SkillCreator {
   CreationResult _create_python_skill(const nlohmann::ordered_json& data,
                                       host::SkillRegistry* registry = nullptr);
 
-  // Every "*.json" file of SKILLS_DIR in path order, as a skill; unreadable files are skipped
-  // with a warning.
+  // Every "*.json" file of SKILLS_DIR in path order, as a skill; unreadable files and files with
+  // members of the wrong kind are skipped with a warning. A "version" that is no number loads as
+  // 1, a fraction as its whole part.
   std::vector<std::shared_ptr<DynamicSkill>> load_saved_skills() const;
   // Registers every stored skill; returns how many were loaded.
   std::size_t load_into_registry(host::SkillRegistry& registry) const;
@@ -100,7 +101,7 @@ class SkillCreator {
   // Removes <name>.json (a script's .py stays) and the registry entry of `name`.
   DeletionResult delete_skill(const std::string& name, host::SkillRegistry* registry = nullptr);
   // {"name", "description", "app", "category", "version", "triggers", "steps_count", "reason",
-  // "file"} per stored skill, in path order.
+  // "file"} per skill that load_saved_skills loads, in path order, with the values it loads.
   std::vector<nlohmann::ordered_json> list_saved_skills() const;
   // The stored object of `name`, or nullopt.
   std::optional<nlohmann::ordered_json> get_skill_source(const std::string& name) const;
