@@ -148,6 +148,16 @@ TEST(ImagePng, SmallestIsNotLargerThanFastOnAScreen) {
             encode_png(image, PngEffort::Fast).size());
 }
 
+// Its candidates are encoded on two threads: which one finishes first must not change the bytes.
+TEST(ImagePng, SmallestGivesTheSameBytesOnEveryEncode) {
+  const RgbImage image =
+      resize_bicubic(read_png_file(testing::frame_path("plain-desktop-1920x1080.png")), 1429, 804);
+  const std::string first = encode_png(image, PngEffort::Smallest);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_TRUE(encode_png(image, PngEffort::Smallest) == first) << "encode " << i + 2;
+  }
+}
+
 TEST(ImagePng, RefusesAnImageWhosePixelsDoNotMatchItsSize) {
   RgbImage image = testing::random_image(4, 4, 5);
   image.pixels.resize(10);
