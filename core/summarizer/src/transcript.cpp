@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "orvane/common/json_read.hpp"
 #include "orvane/summarizer/summarizer.hpp"
 #include "text_form.hpp"
 
@@ -78,6 +79,11 @@ std::string _format_messages_for_summary(const nlohmann::ordered_json& messages)
     if (!message.is_object()) {
       throw MessageFormatError("message must be an object, not " +
                                std::string(message.type_name()));
+    }
+    // Writing a value as text recurses once per level; no JSON text nests this deep.
+    if (common::nests_deeper_than(message)) {
+      throw MessageFormatError("message nested more than " +
+                               std::to_string(common::MAX_JSON_DEPTH) + " levels deep");
     }
     const Json role = message.contains("role") ? message["role"] : Json("unknown");
     const std::string content = message.contains("content") ? content_text(message["content"]) : "";

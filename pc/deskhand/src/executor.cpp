@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "orvane/common/unicode.hpp"
 #include "orvane/host/log.hpp"
 #include "orvane/pc/deskhand.hpp"
 #include "params.hpp"
@@ -21,6 +22,18 @@ Json error_result(std::string message) {
   return Json{{"type", "error"}, {"error", std::move(message)}};
 }
 
+// The texts of a result name what the model sent (an action, a key, a parameter), which may hold
+// bytes that are not UTF-8; the host writes results as JSON, so those bytes become U+FFFD.
+Json writable(Json result) {
+  for (const char* key : {"text", "error"}) {
+    const auto found = result.find(key);
+    if (found == result.end() || !found->is_string()) continue;
+    const auto& text = found->get_ref<const std::string&>();
+    if (!common::is_valid_utf8(text)) *found = common::replace_invalid_utf8(text);
+  }
+  return result;
+}
+
 }  // namespace
 
 DeskhandExecutor::DeskhandExecutor(std::optional<int> display_number,
@@ -32,13 +45,13 @@ Json DeskhandExecutor::execute_action(const std::string& action, const Json& par
   _ensure_initialized();
   const std::string failed = "Action " + action + " failed";
   try {
-    return _dispatch(action, params);
+    return writable(_dispatch(action, params));
   } catch (const std::exception& error) {
     host::log_exception(logger(), failed, error);
-    return error_result(failed + ": " + error.what());
+    return writable(error_result(failed + ": " + error.what()));
   } catch (...) {
     host::log_exception(logger(), failed, std::current_exception());
-    return error_result(failed + ": unknown error");
+    return writable(error_result(failed + ": unknown error"));
   }
 }
 

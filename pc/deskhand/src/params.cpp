@@ -91,6 +91,7 @@ int integer(const Json* value, const char* name, int fallback) {
   }
   const double truncated = std::trunc(number(value, name, fallback));
   if (std::isnan(truncated)) throw std::invalid_argument("cannot convert float NaN to integer");
+  if (std::isinf(truncated)) throw std::overflow_error("cannot convert float infinity to integer");
   if (!(truncated >= std::numeric_limits<int>::min() &&
         truncated <= std::numeric_limits<int>::max())) {
     throw std::out_of_range(std::string(name) + " out of range: " + value->dump());

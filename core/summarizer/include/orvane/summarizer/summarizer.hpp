@@ -12,7 +12,8 @@
 namespace orvane::summarizer {
 
 // A message list that cannot be read as a conversation: a message that is not an object, a
-// `tool_calls` entry that is a number or true, a `function` entry that is not an object.
+// `tool_calls` entry that is a number or true, a `function` entry that is not an object, a
+// message nested more than 512 levels deep.
 class MessageFormatError : public std::invalid_argument {
  public:
   using std::invalid_argument::invalid_argument;
