@@ -56,6 +56,8 @@ int main(int argc, char** argv) {
   try {
     if (cli.action) cli.action();
     return 0;
+  } catch (const ExitStatus& error) {
+    return fail(error.code, error.what());
   } catch (const UsageError& error) {
     return fail(EXIT_USAGE, std::string(error.what()) + " (see --help)");
   } catch (const std::exception& error) {

@@ -14,6 +14,14 @@ class Failure : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The operation ended in a way a script must tell apart from success and from failure: the
+// command prints what it has, then exits with `code` and what() on stderr.
+class ExitStatus : public std::runtime_error {
+ public:
+  ExitStatus(int code, const std::string& message) : std::runtime_error(message), code(code) {}
+  int code;
+};
+
 // The command line asks for something that cannot be done as written.
 class UsageError : public std::runtime_error {
  public:
