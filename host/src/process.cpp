@@ -111,13 +111,21 @@ ProcessResult run_process(const std::vector<std::string>& args, const ProcessOpt
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   }
 
+  if (options.detached) {
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  }
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  if (options.detached) posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
   pid_t pid = 0;
-  const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  const int rc = ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
   if (rc != 0) {
     throw ProcessStartError("[Errno " + std::to_string(rc) + "] " + std::strerror(rc) + ": '" +
                             args[0] + "'");

@@ -99,8 +99,12 @@ Json DeskhandExecutor::_dispatch(const std::string& action, const Json& params) 
     return _action_key(p.get("text"));
   }
   if (action == "scroll") {
-    const Bound p(method, params, {"coordinate", "direction", "amount"});
-    return _action_scroll(p.get("coordinate"), p.get("direction"), p.get("amount"));
+    // The computer-use tool's schema spells these scroll_direction and scroll_amount; the short
+    // names win when a call gives both.
+    const Bound p(method, params,
+                  {"coordinate", "direction", "amount", "scroll_direction", "scroll_amount"});
+    return _action_scroll(p.get("coordinate"), p.get_either("direction", "scroll_direction"),
+                          p.get_either("amount", "scroll_amount"));
   }
   if (action == "wait") {
     const Bound p(method, params, {"duration"});

@@ -53,6 +53,11 @@ const Json* Bound::get(const char* name) const {
   return found == _params->end() ? nullptr : &*found;
 }
 
+const Json* Bound::get_either(const char* name, const char* other_name) const {
+  const Json* value = get(name);
+  return value != nullptr ? value : get(other_name);
+}
+
 bool usable_coordinate(const Json* coordinate) {
   return coordinate != nullptr && coordinate->is_array() && coordinate->size() == 2;
 }

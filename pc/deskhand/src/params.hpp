@@ -22,6 +22,8 @@ class Bound {
   Bound(std::string_view method, const Json& params, std::initializer_list<const char*> names);
   // The value given for `name`, or null when absent.
   const Json* get(const char* name) const;
+  // The value given for `name`, else the one for `other_name`, else null.
+  const Json* get_either(const char* name, const char* other_name) const;
 
  private:
   const Json* _params;

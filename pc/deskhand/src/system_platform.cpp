@@ -17,8 +17,9 @@
 namespace orvane::pc {
 namespace {
 
-// Copies by handing the text to a clipboard tool on its standard input; the tool keeps serving
-// the selection after it returns.
+// Copies by handing the text to a clipboard tool on its standard input; the tool forks a process
+// that keeps serving the selection after it returns, detached so that it holds none of our
+// streams (`$(...)` around us would wait for it).
 class ToolClipboard final : public Clipboard {
  public:
   explicit ToolClipboard(std::vector<std::string> command) : _command(std::move(command)) {}
@@ -27,6 +28,7 @@ class ToolClipboard final : public Clipboard {
     options.timeout_seconds = 5;
     options.check = true;
     options.input = text;
+    options.detached = true;
     host::run_process(_command, options);
   }
 

@@ -124,9 +124,15 @@ TEST_F(Actions, ScrollTurnsTheWheelByDirection) {
   EXPECT_EQ(run("scroll", {{"coordinate", {714, 402}}, {"direction", "down"}, {"amount", 1}}),
             text("Scrolled down by 1"));
   EXPECT_EQ(run("scroll", {{"coordinate", {1}}, {"amount", 4}}), text("Scrolled down by 4"));
-  EXPECT_THAT(platform->calls,
-              ElementsAre("scroll(-3)", "scroll(2)", "hscroll(-5)", "hscroll(1)", "scroll(-3)",
-                          "moveTo(958, 539, 0.1)", "scroll(-1)", "scroll(-4)"));
+  EXPECT_EQ(run("scroll", {{"scroll_direction", "up"}, {"scroll_amount", 6}}),
+            text("Scrolled up by 6"));
+  EXPECT_EQ(
+      run("scroll",
+          {{"direction", "left"}, {"scroll_direction", "up"}, {"amount", 1}, {"scroll_amount", 9}}),
+      text("Scrolled left by 1"));
+  EXPECT_THAT(platform->calls, ElementsAre("scroll(-3)", "scroll(2)", "hscroll(-5)", "hscroll(1)",
+                                           "scroll(-3)", "moveTo(958, 539, 0.1)", "scroll(-1)",
+                                           "scroll(-4)", "scroll(6)", "hscroll(-1)"));
 }
 
 TEST_F(Actions, WaitIsCappedAtTenSecondsAndShowsPythonNumbers) {

@@ -75,6 +75,9 @@ TEST_F(Parameters, AnExtraParameterIsNamedInTheError) {
   EXPECT_EQ(run("left_click", {{"coordinate", {1, 2}}, {"text", "x"}}),
             error("Action left_click failed: DeskhandExecutor._action_left_click() got an "
                   "unexpected keyword argument 'text'"));
+  EXPECT_EQ(run("left_click", {{"coordinate", {1, 2}}, {"scroll_amount", 1}}),
+            error("Action left_click failed: DeskhandExecutor._action_left_click() got an "
+                  "unexpected keyword argument 'scroll_amount'"));
   EXPECT_EQ(run("left_mouse_up", {{"coordinate", {1, 2}}}),
             error("Action left_mouse_up failed: DeskhandExecutor._action_left_mouse_up() got an "
                   "unexpected keyword argument 'coordinate'"));

@@ -7,11 +7,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "image/image.hpp"
 #include "orvane/host/log.hpp"
+#include "orvane/host/process.hpp"
 #include "orvane/pc/deskhand.hpp"
 #include "support/base64_decode.hpp"
+#include "support/captured_streams.hpp"
 #include "support/fake_platform.hpp"
 #include "support/sway.hpp"
 #include "wayland/wayland_input.hpp"
@@ -24,6 +27,7 @@ using testing::ClientEvent;
 using testing::PatternClient;
 using testing::Sway;
 using Events = std::vector<ClientEvent>;
+using namespace std::chrono_literals;
 
 std::function<bool(const Events&)> has(ClientEvent::Type type, int n) {
   return [=](const Events& events) {
@@ -185,6 +189,39 @@ TEST_F(OnSway, TypedTextArrivesWholeAsciiOrNot) {
   EXPECT_EQ(typed, text);
 }
 
+TEST_F(OnSway, ThePointerIsFoundWhereAnotherConnectionLeftItWithoutMovingIt) {
+  for (const auto& point :
+       {std::pair(100, 100), std::pair(2001, 1001), std::pair(0, 0), std::pair(2559, 1439)}) {
+    input->moveTo(point.first, point.second, 0);
+    window->wait_for(has(ClientEvent::Motion, 1));
+    window->clear();
+    EXPECT_EQ(wayland::WaylandInput::open()->position(), point);
+    const auto moves =
+        only(window->wait_for(has(ClientEvent::Motion, 99), 100ms), ClientEvent::Motion);
+    for (const auto& moved : moves)  // only the window's re-entry where the pointer is
+      EXPECT_EQ((std::pair{moved.x * 2, moved.y * 2}), (std::pair<double, double>{point}));
+  }
+  input->moveTo(100, 100, 0);  // 100 x 1429 / 2560 in API pixels
+  EXPECT_EQ(DeskhandExecutor().execute_action("cursor_position"),
+            Json({{"type", "text"}, {"text", "Cursor position: (55, 55)"}}));
+  // On another output: not over this one's overlay, and no point of our own to answer.
+  wayland::WaylandInput::open(nullptr, "HEADLESS-2")->moveTo(10, 20, 0);
+  EXPECT_THROW(wayland::WaylandInput::open()->position(), std::runtime_error);
+  EXPECT_EQ(wayland::WaylandInput::open(nullptr, "HEADLESS-2")->position(), std::pair(10, 20));
+}
+
+TEST_F(OnSway, TheClipboardToolKeepsTheTextButNotOurStreams) {
+  if (!host::program_exists("wl-copy")) GTEST_SKIP() << "wl-clipboard is not installed";
+  const auto platform = make_system_platform();
+  Clipboard* clipboard = platform->clipboard();
+  ASSERT_NE(clipboard, nullptr);
+  EXPECT_TRUE(testing::streams_closed_after([&] { clipboard->copy("wörld ✓"); }, 2s));
+  host::ProcessOptions options;
+  options.capture_output = true;
+  options.timeout_seconds = 5;
+  EXPECT_EQ(host::run_process({"wl-paste", "--no-newline"}, options).output, "wörld ✓");
+}
+
 TEST_F(OnSway, TheExecutorChoosesWaylandAndActsOnTheOutput) {
   host::LogCapture logs;
   DeskhandExecutor executor;
@@ -204,6 +241,25 @@ TEST_F(OnSway, TheExecutorChoosesWaylandAndActsOnTheOutput) {
   EXPECT_EQ(image.width, 1429);  // the API size of 2560x1440
   EXPECT_EQ(image.height, 804);
   EXPECT_EQ(executor.get_tool_definition()["display_width_px"], 1429);
+}
+
+// Another client of a seat that had no pointer or keyboard binds them only when the seat
+// announces them; a burst sent at once must still reach it whole.
+TEST(OnAFreshSeat, TheFirstClicksAndKeysOfANewConnectionAllArrive) {
+  Sway sway;
+  PatternClient window(sway.socket());
+  window.take_up_delay = 60ms;
+  std::thread burst([] {
+    auto input = wayland::WaylandInput::open();
+    for (int i = 0; i < 14; ++i) input->click(100 + 20 * i, 200);
+    for (const char* key : {"a", "b", "c", "d", "e", "f", "g", "h"}) input->press(key);
+  });
+  const auto events = window.wait_for([](const Events& e) {
+    return has(ClientEvent::Button, 28)(e) && has(ClientEvent::Key, 16)(e);
+  });
+  burst.join();
+  EXPECT_EQ(only(events, ClientEvent::Button).size(), 28u);
+  EXPECT_EQ(only(events, ClientEvent::Key).size(), 16u);
 }
 
 TEST(WaylandChoice, ForcedWaylandWithoutACompositorFailsNamingTheReason) {

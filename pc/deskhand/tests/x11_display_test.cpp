@@ -15,6 +15,7 @@
 #include "orvane/host/process.hpp"
 #include "orvane/pc/deskhand.hpp"
 #include "support/base64_decode.hpp"
+#include "support/captured_streams.hpp"
 #include "support/fake_platform.hpp"
 #include "support/xvfb.hpp"
 #include "x11/x11_input.hpp"
@@ -196,7 +197,14 @@ TEST_F(OnXvfb, HoldKeyKeepsTheKeyDownForTheDuration) {
 TEST_F(OnXvfb, TypePastesThroughTheClipboard) {
   if (!host::program_exists("xclip")) GTEST_SKIP() << "xclip is not installed";
   const std::string typed = "héllo wörld ✓ \"quoted\" $HOME";
-  EXPECT_EQ(executor.execute_action("type", {{"text", typed}}), text("Typed: " + typed));
+  Json result;
+  // The tool stays behind holding the clipboard, but not the caller's output.
+  EXPECT_TRUE(testing::streams_closed_after(
+      [&] {
+        result = executor.execute_action("type", {{"text", typed}});
+      },
+      std::chrono::seconds(2)));
+  EXPECT_EQ(result, text("Typed: " + typed));
   host::ProcessOptions options;
   options.capture_output = true;
   options.timeout_seconds = 5;

@@ -33,6 +33,9 @@ struct ProcessOptions {
   bool capture_output = false;       // keep standard output (else it goes to /dev/null)
   bool check = false;                // a non-zero exit status is a ProcessExitError
   std::optional<std::string> input;  // written to standard input, which is then closed
+  // A session of its own and standard error on /dev/null too: for a tool that leaves a process
+  // behind (a clipboard owner), which must hold neither the caller's terminal nor its pipes.
+  bool detached = false;
 };
 
 struct ProcessResult {

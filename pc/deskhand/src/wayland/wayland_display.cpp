@@ -4,10 +4,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
+#define namespace namespace_  // an argument's name in the generated C header
+#include "wlr-layer-shell-unstable-v1-client-protocol.h"
+#undef namespace
 #include "wlr-screencopy-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
@@ -65,6 +69,15 @@ void on_xdg_description(void*, zxdg_output_v1*, const char*) {}
 const zxdg_output_v1_listener xdg_output_listener{on_logical_position, on_logical_size, on_xdg_done,
                                                   on_xdg_name, on_xdg_description};
 
+// ---- seat listener: which kinds of device it has ----
+
+void on_capabilities(void* data, wl_seat*, uint32_t capabilities) {
+  *static_cast<std::uint32_t*>(data) = capabilities;
+}
+void on_seat_name(void*, wl_seat*, const char*) {}
+
+const wl_seat_listener seat_listener{on_capabilities, on_seat_name};
+
 }  // namespace
 
 MissingProtocols::MissingProtocols(std::vector<std::string> missing)
@@ -114,6 +127,8 @@ WaylandDisplay::~WaylandDisplay() {
   if (_keyboard_manager) wl_proxy_destroy(reinterpret_cast<wl_proxy*>(_keyboard_manager));
   if (_screencopy_manager) zwlr_screencopy_manager_v1_destroy(_screencopy_manager);
   if (_shm) wl_shm_destroy(_shm);
+  if (_layer_shell) wl_proxy_destroy(reinterpret_cast<wl_proxy*>(_layer_shell));
+  if (_compositor) wl_compositor_destroy(_compositor);
   if (_seat) wl_seat_destroy(_seat);
   wl_registry_destroy(_registry);
   wl_display_disconnect(_display);
@@ -125,6 +140,12 @@ void WaylandDisplay::_on_global(void* data, wl_registry* registry, std::uint32_t
   const std::string_view id(interface);
   if (id == wl_seat_interface.name && self->_seat == nullptr) {
     self->_seat = bind<wl_seat>(registry, name, &wl_seat_interface, version, 1);
+    wl_seat_add_listener(self->_seat, &seat_listener, &self->_seat_capabilities);
+  } else if (id == wl_compositor_interface.name) {
+    self->_compositor = bind<wl_compositor>(registry, name, &wl_compositor_interface, version, 1);
+  } else if (id == zwlr_layer_shell_v1_interface.name) {
+    self->_layer_shell =
+        bind<zwlr_layer_shell_v1>(registry, name, &zwlr_layer_shell_v1_interface, version, 1);
   } else if (id == wl_shm_interface.name) {
     self->_shm = bind<wl_shm>(registry, name, &wl_shm_interface, version, 1);
   } else if (id == wl_output_interface.name) {
@@ -202,7 +223,7 @@ void WaylandDisplay::flush() {
   }
 }
 
-void WaylandDisplay::dispatch(int timeout_ms) {
+bool WaylandDisplay::_read_events(int timeout_ms) {
   check();
   while (wl_display_prepare_read(_display) != 0) wl_display_dispatch_pending(_display);
   try {
@@ -212,14 +233,32 @@ void WaylandDisplay::dispatch(int timeout_ms) {
     throw;
   }
   pollfd fd{wl_display_get_fd(_display), POLLIN, 0};
-  const int ready = poll(&fd, 1, timeout_ms);
-  if (ready <= 0) {
+  if (poll(&fd, 1, timeout_ms) <= 0) {
     wl_display_cancel_read(_display);
-    throw std::runtime_error("the Wayland compositor did not answer in time");
+    return false;
   }
   if (wl_display_read_events(_display) < 0) check();
   if (wl_display_dispatch_pending(_display) < 0) check();
   check();
+  return true;
+}
+
+void WaylandDisplay::dispatch(int timeout_ms) {
+  if (!_read_events(timeout_ms))
+    throw std::runtime_error("the Wayland compositor did not answer in time");
+}
+
+bool WaylandDisplay::dispatch_until(const std::function<bool()>& done, int timeout_ms) {
+  using clock = std::chrono::steady_clock;
+  const auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    if (wl_display_dispatch_pending(_display) < 0) check();
+    if (done()) return true;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+    if (left <= 0) return false;
+    _read_events(static_cast<int>(left));
+  }
 }
 
 void WaylandDisplay::roundtrip() {

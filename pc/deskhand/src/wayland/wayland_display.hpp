@@ -1,10 +1,12 @@
 #pragma once
 // A connection to a Wayland compositor and the globals the input automation needs: the seat, the
 // shared-memory factory, the outputs with their modes and places, and the wlroots managers for a
-// virtual pointer, a virtual keyboard and screen copies.
+// virtual pointer, a virtual keyboard and screen copies; the compositor and the layer shell, when
+// offered, for an overlay that finds the pointer.
 #include <wayland-client.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -15,6 +17,7 @@ struct zwp_virtual_keyboard_manager_v1;
 struct zwlr_screencopy_manager_v1;
 struct zxdg_output_manager_v1;
 struct zxdg_output_v1;
+struct zwlr_layer_shell_v1;
 
 namespace orvane::pc::wayland {
 
@@ -57,6 +60,9 @@ class WaylandDisplay {
   // Sends what is queued, waits up to `timeout_ms` for events and handles them; throws when none
   // came in time or the connection is broken.
   void dispatch(int timeout_ms);
+  // Handles events until `done()` holds or `timeout_ms` has passed; answers `done()`. Throws once
+  // the connection is broken.
+  bool dispatch_until(const std::function<bool()>& done, int timeout_ms);
   // True once the compositor closed the connection or reported a protocol error.
   bool lost() const { return wl_display_get_error(_display) != 0; }
   void check() const;
@@ -69,6 +75,10 @@ class WaylandDisplay {
 
   wl_display* display() const { return _display; }
   wl_seat* seat() const { return _seat; }
+  // WL_SEAT_CAPABILITY_* bits, as the seat last announced them.
+  std::uint32_t seat_capabilities() const { return _seat_capabilities; }
+  wl_compositor* compositor() const { return _compositor; }
+  zwlr_layer_shell_v1* layer_shell() const { return _layer_shell; }  // null when not offered
   wl_shm* shm() const { return _shm; }
   zwlr_virtual_pointer_manager_v1* pointer_manager() const { return _pointer_manager; }
   zwp_virtual_keyboard_manager_v1* keyboard_manager() const { return _keyboard_manager; }
@@ -81,10 +91,14 @@ class WaylandDisplay {
   static void _on_global_remove(void* self, wl_registry* registry, std::uint32_t name);
   void _add_output(std::uint32_t global, std::uint32_t version);
   void _watch_output(Output& output);
+  bool _read_events(int timeout_ms);
 
   wl_display* _display;
   wl_registry* _registry = nullptr;
   wl_seat* _seat = nullptr;
+  std::uint32_t _seat_capabilities = 0;
+  wl_compositor* _compositor = nullptr;
+  zwlr_layer_shell_v1* _layer_shell = nullptr;
   wl_shm* _shm = nullptr;
   zxdg_output_manager_v1* _xdg_output_manager = nullptr;
   zwlr_virtual_pointer_manager_v1* _pointer_manager = nullptr;

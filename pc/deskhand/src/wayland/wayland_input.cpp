@@ -39,6 +39,10 @@ int magnitude(int value) {
 // One wheel step, in the length a mouse wheel reports.
 constexpr double WHEEL_STEP = 15.0;
 
+constexpr std::uint32_t SEAT_DEVICES = WL_SEAT_CAPABILITY_POINTER | WL_SEAT_CAPABILITY_KEYBOARD;
+constexpr int SEAT_ANNOUNCE_TIMEOUT_MS = 1000;
+constexpr double SEAT_TAKE_UP_SECONDS = 0.1;
+
 }  // namespace
 
 std::unique_ptr<WaylandInput> WaylandInput::open(const char* socket,
@@ -49,13 +53,30 @@ std::unique_ptr<WaylandInput> WaylandInput::open(const char* socket,
 }
 
 WaylandInput::WaylandInput(std::unique_ptr<WaylandDisplay> display, const Output& output)
-    : _display(std::move(display)), _wl_output(output.output), _screencopy(*_display) {
+    : _display(std::move(display)),
+      _wl_output(output.output),
+      _probe(*_display),
+      _screencopy(*_display) {
+  const std::uint32_t had = _display->seat_capabilities();
   _pointer = zwlr_virtual_pointer_manager_v1_create_virtual_pointer_with_output(
       _display->pointer_manager(), _display->seat(), _wl_output);
   _keyboard = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(_display->keyboard_manager(),
                                                                       _display->seat());
   _send_keymap_if_changed();
   _display->roundtrip();
+  _wait_for_seat_devices(had);
+}
+
+// Clients take up a seat's pointer or keyboard only once the seat announces it, on their next
+// turn of their event loop: what is sent before that is lost to them. No event tells when they
+// have, so they are given a moment. A seat that had both already changes nothing for them.
+void WaylandInput::_wait_for_seat_devices(std::uint32_t had) {
+  if ((had & SEAT_DEVICES) == SEAT_DEVICES) return;
+  if (_display->dispatch_until(
+          [&] { return (_display->seat_capabilities() & SEAT_DEVICES) == SEAT_DEVICES; },
+          SEAT_ANNOUNCE_TIMEOUT_MS)) {
+    sleep_seconds(SEAT_TAKE_UP_SECONDS);
+  }
 }
 
 WaylandInput::~WaylandInput() {
@@ -98,7 +119,10 @@ void WaylandInput::_motion(int x, int y) {
 }
 
 void WaylandInput::moveTo(int x, int y, double duration) {
-  const auto [from_x, from_y] = position();
+  // The path starts where we left the pointer; asked for only when we never moved it (asking
+  // during a drag would wait in vain, the held button keeping the pointer from the overlay).
+  const auto from = _position || duration <= 0 ? _position : _locate();
+  const auto [from_x, from_y] = from.value_or(std::pair{x, y});
   const long distance = std::max(std::labs(long{x} - from_x), std::labs(long{y} - from_y));
   // Steps of about 10 ms, never more than one per pixel.
   const long steps =
@@ -175,14 +199,20 @@ void WaylandInput::hscroll(int clicks) {
   _wheel(WL_POINTER_AXIS_HORIZONTAL_SCROLL, magnitude(clicks), clicks > 0 ? 1 : -1);
 }
 
+std::optional<std::pair<int, int>> WaylandInput::_locate() {
+  _display->roundtrip();  // the output's current mode
+  const auto found = _probe.locate(_output());
+  if (found) _position = found;
+  return _position;
+}
+
 std::pair<int, int> WaylandInput::position() {
-  if (!_position) {
-    // Where the cursor is cannot be asked; putting it at the centre makes the answer true.
-    const auto [width, height] = screen_size();
-    _motion(width / 2, height / 2);
-    _display->roundtrip();
-  }
-  return *_position;
+  if (const auto found = _locate()) return *found;
+  throw std::runtime_error(
+      _probe.available()
+          ? "the Wayland compositor did not show where the pointer is on " + output_name()
+          : std::string("the Wayland compositor offers no layer shell to show where the pointer "
+                        "is before this process has moved it"));
 }
 
 // ---- keys ----

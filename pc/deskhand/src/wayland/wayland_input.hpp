@@ -14,6 +14,7 @@
 
 #include "orvane/pc/desktop.hpp"
 #include "wayland/keymap.hpp"
+#include "wayland/pointer_probe.hpp"
 #include "wayland/screencopy.hpp"
 #include "wayland/wayland_display.hpp"
 
@@ -54,12 +55,17 @@ class WaylandInput final : public InputAutomation {
   void write(const std::string& text, double interval) override;
   void scroll(int clicks) override;
   void hscroll(int clicks) override;
+  // Where the pointer is, asked of the compositor through an overlay; where this process last
+  // put it when the compositor cannot show it (no layer shell, a button held). Throws when
+  // neither is known. Never moves the pointer.
   std::pair<int, int> position() override;
   ScreenCapture screenshot() override;
 
  private:
   WaylandInput(std::unique_ptr<WaylandDisplay> display, const Output& output);
   const Output& _output() const;
+  void _wait_for_seat_devices(std::uint32_t had);
+  std::optional<std::pair<int, int>> _locate();
   void _motion(int x, int y);
   void _button(unsigned button, bool down);
   void _click_button(int x, int y, unsigned button, int clicks);
@@ -77,8 +83,10 @@ class WaylandInput final : public InputAutomation {
   unsigned _sent_keymap = 0;
   xkb_state* _state = nullptr;
   std::set<xkb_keycode_t> _held;
-  // The compositor does not tell a virtual pointer where the cursor is: this is where we put it.
+  // The compositor does not tell a virtual pointer where the cursor is: this is where we put it
+  // or last found it.
   std::optional<std::pair<int, int>> _position;
+  PointerProbe _probe;
   Screencopy _screencopy;
 };
 

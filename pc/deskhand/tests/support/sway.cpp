@@ -222,6 +222,7 @@ const wl_keyboard_listener keyboard_listener{on_keymap, on_key_enter, on_key_lea
 
 void on_capabilities(void* data, wl_seat* seat, uint32_t capabilities) {
   auto& c = client(data);
+  if (c.pointer == nullptr && c.keyboard == nullptr) std::this_thread::sleep_for(c.take_up_delay);
   if ((capabilities & WL_SEAT_CAPABILITY_POINTER) && c.pointer == nullptr) {
     c.pointer = wl_seat_get_pointer(seat);
     wl_pointer_add_listener(c.pointer, &pointer_listener, data);

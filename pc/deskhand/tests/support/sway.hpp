@@ -76,6 +76,7 @@ class PatternClient {
   xkb_context* xkb = nullptr;
   xkb_keymap* keymap = nullptr;
   xkb_state* state = nullptr;
+  std::chrono::milliseconds take_up_delay{0};  // how late a busy client binds new seat devices
   int _scale = 1;
   int width = 0, height = 0;  // logical, from the configure
   bool configured = false;

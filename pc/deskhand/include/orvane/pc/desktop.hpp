@@ -78,8 +78,9 @@ class DesktopPlatform {
 // (xclip, xsel, wl-copy). The input is a wlroots Wayland compositor's when $WAYLAND_DISPLAY is
 // set and the compositor offers virtual pointer, virtual keyboard and screen copy (a warning
 // names what it lacks otherwise), else the X display's; ORVANE_DESKTOP=wayland|x11 forces one.
-// On Wayland the screen size is the driven output's mode, and without a host screenshot command
-// the fallback capture is grim.
+// On Wayland the screen size is the driven output's mode, the pointer's position is read through
+// a layer-shell overlay when offered, and without a host screenshot command the fallback capture
+// is grim.
 std::shared_ptr<DesktopPlatform> make_system_platform();
 
 }  // namespace orvane::pc
