@@ -78,24 +78,93 @@ std::string replace_non_finite(std::string_view text, std::vector<NonFinite>& fo
   return out;
 }
 
-// nlohmann's parser builds the value with its own stack, not by recursion; the callback stops it
-// at the depth limit and puts the non-finite numbers in their places.
-Json parse(std::string_view text, OnInvalid on_invalid, const std::vector<NonFinite>& non_finite) {
-  std::size_t values = 0;
-  auto next = non_finite.begin();
-  const auto callback = [&](int depth, Json::parse_event_t event, Json& parsed) {
-    const bool starts =
-        event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start;
-    if (starts && depth >= MAX_JSON_DEPTH) {
+// Builds the value as nlohmann's own parser does, on a stack of the open containers rather than
+// by recursion; refuses to open a container deeper than the limit and puts the non-finite numbers
+// in their places. (nlohmann's callback parser, the other way to stop at a depth, searches the
+// whole enclosing container after every object it ends, which is quadratic in long arrays.)
+class ValueBuilder {
+ public:
+  ValueBuilder(Json& root, bool throws, const std::vector<NonFinite>& non_finite)
+      : _root(root), _throws(throws), _non_finite(non_finite), _next(non_finite.begin()) {}
+
+  bool null() { return scalar(nullptr); }
+  bool boolean(bool value) { return scalar(value); }
+  bool number_integer(Json::number_integer_t value) { return scalar(value); }
+  bool number_unsigned(Json::number_unsigned_t value) { return scalar(value); }
+  bool number_float(Json::number_float_t value, const Json::string_t&) { return scalar(value); }
+  bool string(Json::string_t& value) { return scalar(std::move(value)); }
+  bool binary(Json::binary_t& value) { return scalar(std::move(value)); }
+
+  bool start_object(std::size_t) { return open(Json::value_t::object); }
+  bool key(Json::string_t& name) {
+    _member = &(*_open.back())[std::move(name)];
+    return true;
+  }
+  bool end_object() { return close(); }
+  bool start_array(std::size_t) { return open(Json::value_t::array); }
+  bool end_array() { return close(); }
+
+  template <typename Exception>
+  bool parse_error(std::size_t, const std::string&, const Exception& error) {
+    if (_throws) throw error;
+    return false;
+  }
+
+ private:
+  // Where a new value goes: the root, the end of the open array, or the member just named. Only
+  // the innermost open container grows, so the pointers to the outer ones stay valid.
+  Json* place(Json value) {
+    if (_open.empty()) {
+      _root = std::move(value);
+      return &_root;
+    }
+    if (Json& array = *_open.back(); array.is_array()) {
+      auto& items = array.get_ref<Json::array_t&>();
+      items.push_back(std::move(value));
+      return &items.back();
+    }
+    *_member = std::move(value);
+    return _member;
+  }
+
+  template <typename Value>
+  bool scalar(Value&& value) {
+    if (_next != _non_finite.end() && _next->index == _values) {
+      place((_next++)->value);
+    } else {
+      place(Json(std::forward<Value>(value)));
+    }
+    ++_values;
+    return true;
+  }
+
+  bool open(Json::value_t kind) {
+    if (_open.size() >= std::size_t(MAX_JSON_DEPTH)) {
       throw JsonTooDeep("JSON nested more than " + std::to_string(MAX_JSON_DEPTH) + " levels deep");
     }
-    if (event == Json::parse_event_t::value) {
-      if (next != non_finite.end() && next->index == values) parsed = (next++)->value;
-      ++values;
-    }
+    _open.push_back(place(Json(kind)));
     return true;
-  };
-  return Json::parse(text, callback, on_invalid == OnInvalid::Throw);
+  }
+
+  bool close() {
+    _open.pop_back();
+    return true;
+  }
+
+  Json& _root;
+  const bool _throws;
+  const std::vector<NonFinite>& _non_finite;
+  std::vector<NonFinite>::const_iterator _next;
+  std::size_t _values = 0;  // scalar values so far, in document order
+  std::vector<Json*> _open;
+  Json* _member = nullptr;
+};
+
+Json parse(std::string_view text, OnInvalid on_invalid, const std::vector<NonFinite>& non_finite) {
+  Json value;
+  ValueBuilder builder(value, on_invalid == OnInvalid::Throw, non_finite);
+  if (!Json::sax_parse(text, &builder)) return Json(Json::value_t::discarded);
+  return value;
 }
 
 }  // namespace

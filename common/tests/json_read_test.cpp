@@ -13,6 +13,15 @@ namespace {
 std::string nested_text(int depth) {
   return std::string(depth, '[') + std::string(depth, ']');
 }
+
+template <typename Read>
+std::string dump_or_error(Read read) {
+  try {
+    return read().dump();
+  } catch (const ordered_json::exception& error) {
+    return error.what();
+  }
+}
 }  // namespace
 
 // Expected texts are Python 3.11's json.dumps(json.loads(text)); "error" where json.loads fails.
@@ -66,4 +75,28 @@ TEST(JsonRead, RefusesNestingDeeperThanTheLimitWithoutRecursing) {
   EXPECT_TRUE(nests_deeper_than(wide, 3));
   EXPECT_FALSE(nests_deeper_than(ordered_json(7), 0));
   EXPECT_TRUE(nests_deeper_than(ordered_json::array(), 0));
+}
+
+TEST(JsonRead, ReadsAndRefusesWhatThePlainParserDoes) {
+  const char* const texts[] = {
+      R"([{"role": "user", "content": "hi"}, {"role": "assistant", "content": [{}, []]}])",
+      R"({"a": 1, "b": {"c": [true, null, -2, 18446744073709551615, 1.5e3]}, "a": [2]})",
+      R"("\u00e9\ud83d\ude00")",
+      "7",
+      "[]",
+      "",
+      "[1,",
+      "[1] x",
+      "[1e999]",
+      R"({"a" 1})",
+      "[1,]",
+      "\"\x01\""};
+  for (const std::string text : texts) {
+    EXPECT_EQ(dump_or_error([&] { return parse_json(text); }),
+              dump_or_error([&] { return ordered_json::parse(text); }))
+        << text;
+    EXPECT_EQ(parse_json(text, OnInvalid::Discard).dump(),
+              ordered_json::parse(text, nullptr, false).dump())
+        << text;
+  }
 }

@@ -26,6 +26,14 @@ bool is_empty_member(const json& step, const char* key) {
   return false;
 }
 
+// As Python's truth test: null, false, zero, and empty texts, lists and objects.
+bool is_empty_value(const json& value) {
+  if (value.is_string()) return value.get_ref<const std::string&>().empty();
+  if (value.is_boolean()) return !value.get<bool>();
+  if (value.is_number()) return value.get<double>() == 0.0;
+  return value.empty();  // null, or a list or object
+}
+
 std::string step_label(std::size_t index) {
   return "Step " + std::to_string(index + 1);
 }
@@ -75,7 +83,8 @@ std::pair<bool, std::vector<std::string>> SkillCreator::validate_blueprint(
   if (!blueprint.category.empty() && !VALID_CATEGORIES.contains(blueprint.category)) {
     errors.push_back("Invalid category: " + blueprint.category + ". Valid: " + sorted_categories());
   }
-  if (blueprint.triggers.empty()) errors.emplace_back("At least one trigger keyword is required");
+  if (is_empty_value(blueprint.triggers))
+    errors.emplace_back("At least one trigger keyword is required");
   if (blueprint.steps.empty()) errors.emplace_back("At least one step is required");
 
   const auto& steps = blueprint.steps;

@@ -38,7 +38,10 @@ DynamicSkill::DynamicSkill(SkillBlueprint blueprint) : _blueprint(std::move(blue
   description = _blueprint.description;
   app = _blueprint.app;
   category = _blueprint.category;
-  triggers = _blueprint.triggers;
+  if (_blueprint.triggers.is_array()) {
+    for (const auto& trigger : _blueprint.triggers)
+      if (trigger.is_string()) triggers.push_back(trigger.get<std::string>());
+  }
   required_params = _blueprint.required_params;
   optional_params = _blueprint.optional_params;
   _raw_steps = _blueprint.steps;
@@ -86,6 +89,7 @@ std::vector<host::SkillStep> DynamicSkill::build_steps(const json& params) const
 
 json DynamicSkill::to_dict() const {
   json d = SkillDefinition::to_dict();
+  d["triggers"] = _blueprint.triggers;
   d["dynamic"] = true;
   d["version"] = _blueprint.version;
   d["reason"] = _blueprint.reason;

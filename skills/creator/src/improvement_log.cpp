@@ -39,6 +39,32 @@ ImprovementEntry entry_from(const json& item, std::size_t index) {
   return entry;
 }
 
+// True when `value` holds binary data or a discarded value, which have no JSON text. `value` must
+// be kept within MAX_JSON_DEPTH.
+bool holds_what_json_cannot_write(const json& value) {
+  if (value.is_binary() || value.is_discarded()) return true;
+  if (!value.is_structured()) return false;
+  return std::any_of(value.begin(), value.end(), holds_what_json_cannot_write);
+}
+
+// A value given for an entry, as the log file can hold it and read it back: texts that are not
+// UTF-8 (a name taken from a file name, say) show U+FFFD, and a value too deep for the file (the
+// list and the entry take two of its levels) or with no JSON text becomes a note, with the
+// problem added to `problems`. Any of these would otherwise make every later save, or the next
+// load, of the whole log fail.
+json storable(const json& value, const std::string& field, std::vector<std::string>& problems) {
+  std::string problem;
+  if (common::nests_deeper_than(value, common::MAX_JSON_DEPTH - 2)) {
+    problem = field + " nested too deeply to store";
+  } else if (holds_what_json_cannot_write(value)) {
+    problem = field + " holding a value with no JSON text";
+  } else {
+    return common::valid_utf8_json(value);
+  }
+  problems.push_back(problem);
+  return {{"note", problem}};
+}
+
 }  // namespace
 
 json ImprovementEntry::to_dict() const {
@@ -46,15 +72,20 @@ json ImprovementEntry::to_dict() const {
           {"reason", reason},       {"details", details}, {"success", success}};
 }
 
-// Texts that are not UTF-8 (a name taken from a file name, say) are shown with U+FFFD: a
-// single such entry would otherwise make every later save of the log fail.
-ImprovementEntry new_entry(std::string action, json skill_name, json reason, json details) {
-  return ImprovementEntry{
+ImprovementEntry new_entry(std::string action, const json& skill_name, const json& reason,
+                           const json& details) {
+  std::vector<std::string> problems;
+  ImprovementEntry entry{
       .timestamp = common::format_local(host::clock().local_now(), "%Y-%m-%d %H:%M:%S"),
       .action = std::move(action),
-      .skill_name = common::valid_utf8_json(skill_name),
-      .reason = common::valid_utf8_json(reason),
-      .details = common::valid_utf8_json(details)};
+      .skill_name = storable(skill_name, "skill name", problems),
+      .reason = storable(reason, "reason", problems),
+      .details = storable(details, "details", problems)};
+  for (const auto& problem : problems) {
+    creator_log().warn("{}", "Improvement log entry for skill " + text_form(entry.skill_name) +
+                                 ": " + problem + "; a note stands in its place");
+  }
+  return entry;
 }
 
 void SkillCreator::_log_improvement(ImprovementEntry entry) {
@@ -101,15 +132,9 @@ void SkillCreator::_load_improvement_log() {
 
 void SkillCreator::log_learning(const std::string& skill_name, const std::string& reason,
                                 const std::optional<json>& details) {
-  json kept = json::object();
-  if (details && !details->is_null() && !details->empty()) {
-    if (common::nests_deeper_than(*details)) {
-      throw SkillDataError("the details are nested more than " +
-                           std::to_string(common::MAX_JSON_DEPTH) + " levels deep");
-    }
-    kept = *details;
-  }
-  _log_improvement(new_entry("learned", skill_name, reason, std::move(kept)));
+  const json none = json::object();
+  const bool given = details && !details->is_null() && !details->empty();
+  _log_improvement(new_entry("learned", skill_name, reason, given ? *details : none));
 }
 
 std::vector<json> SkillCreator::get_improvement_log(std::int64_t limit) const {

@@ -43,6 +43,15 @@ std::vector<std::string> text_list_member(const json& object, const char* key) {
   return texts;
 }
 
+// As text_member, and a value of another kind as its text form.
+std::string stored_text_member(const json& object, const char* key, const std::string& fallback) {
+  const auto it = object.find(key);
+  if (it == object.end() || it->is_string() || it->is_null()) {
+    return text_member(object, key, fallback);
+  }
+  return text_form(*it);
+}
+
 std::vector<json> list_member(const json& object, const char* key) {
   const auto it = object.find(key);
   if (it == object.end()) return {};
@@ -63,8 +72,7 @@ void require_utf8_members(const json& object, std::initializer_list<const char*>
   }
 }
 
-SkillBlueprint blueprint_from(const json& object, const std::string& default_name,
-                              bool with_version) {
+SkillBlueprint blueprint_from(const json& object, const std::string& default_name, bool stored) {
   if (common::nests_deeper_than(object)) {
     throw SkillDataError("the skill is nested more than " + std::to_string(common::MAX_JSON_DEPTH) +
                          " levels deep");
@@ -72,18 +80,20 @@ SkillBlueprint blueprint_from(const json& object, const std::string& default_nam
   // A name that is not UTF-8 is left to the name rules, which refuse it.
   require_utf8_members(object, {"description", "app", "category", "triggers", "required_params",
                                 "optional_params", "steps", "reason"});
+  // A script skill's metadata keeps the app, category and reason it was given, of any kind.
+  const auto given_text = stored ? stored_text_member : text_member;
   SkillBlueprint blueprint{
       .name = text_member(object, "name", default_name),
       .description = text_member(object, "description"),
-      .app = text_member(object, "app"),
-      .category = text_member(object, "category", "custom"),
-      .triggers = text_list_member(object, "triggers"),
+      .app = given_text(object, "app", ""),
+      .category = given_text(object, "category", "custom"),
+      .triggers = object.value("triggers", json::array()),
       .required_params = text_list_member(object, "required_params"),
       .optional_params = text_list_member(object, "optional_params"),
       .steps = list_member(object, "steps"),
-      .reason = text_member(object, "reason"),
+      .reason = given_text(object, "reason", ""),
   };
-  if (with_version) {
+  if (stored) {
     if (const auto it = object.find("version"); it != object.end()) {
       blueprint.version = integer_version(*it).value_or(1);
     }

@@ -21,12 +21,13 @@ void require_utf8_members(const nlohmann::ordered_json& object,
                           std::initializer_list<const char*> keys);
 
 // A blueprint from a skill object: "name" (else `default_name`), "description", "app",
-// "category" (else "custom"), "triggers", "required_params", "optional_params", "steps",
-// "reason", and "version" (else 1) when `with_version`; a version that integer_version cannot
-// read is 1 too. SkillDataError for other members of the wrong kind and for texts that are not
-// UTF-8.
+// "category" (else "custom"), "triggers" (any JSON value, else []), "required_params",
+// "optional_params", "steps", "reason". A `stored` object also gives "version" (else 1; 1 too
+// when integer_version cannot read it), and its "app", "category" and "reason" may be of any
+// kind, read as their text form. SkillDataError for other members of the wrong kind and for texts
+// that are not UTF-8.
 SkillBlueprint blueprint_from(const nlohmann::ordered_json& object, const std::string& default_name,
-                              bool with_version);
+                              bool stored);
 
 // A stored version number as an integer, a fraction by its whole part (2.5 is 2); nullopt for
 // texts, null, booleans, NaN, the infinities and numbers beyond 64 bits.

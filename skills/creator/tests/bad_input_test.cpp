@@ -22,12 +22,16 @@ json with(json object, const std::string& key, json value) {
   return object;
 }
 
+json nested_list(int depth) {
+  json value = json::array();
+  for (int level = 1; level < depth; ++level) value = json::array({std::move(value)});
+  return value;
+}
+
 // `skill` with its first step's "params" holding a value nested so that the whole skill object is
 // `depth` levels deep: the object, "steps", the step, "params", then lists.
 json nested_skill(int depth, json skill) {
-  json value = json::array();
-  for (int level = 5; level < depth; ++level) value = json::array({std::move(value)});
-  skill["steps"][0]["params"]["deep"] = std::move(value);
+  skill["steps"][0]["params"]["deep"] = nested_list(depth - 4);
   return skill;
 }
 
@@ -101,6 +105,12 @@ TEST_F(CreatorTest, BadSkillObjectsGetAClearAnswerAndRefusalsLeaveTheFilesAsThey
        invalid + "the skill is nested more than 512 levels deep"},
       {"nested just deep enough", nested_skill(512, simple_skill("nested")), true,
        "Created skill 'nested' v1 ..."},
+      {"triggers of other kinds", with(simple_skill("odd_triggers"), "triggers", {"", 5}), true,
+       "Created skill 'odd_triggers' v1 ..."},
+      {"empty triggers text", with(simple_skill("kept"), "triggers", ""), false,
+       failed + "At least one trigger keyword is required"},
+      {"script reason too deep for the log", with(script("deep"), "reason", nested_list(511)), true,
+       "Created Python skill 'deep' v1 ..."},
       {"numbers that are not finite or out of range", odd_numbers, true,
        "Created skill 'odd_numbers' v1 (2 steps, category: productivity)..."},
   };
@@ -127,9 +137,15 @@ TEST_F(CreatorTest, BadSkillObjectsGetAClearAnswerAndRefusalsLeaveTheFilesAsThey
   std::map<std::string, std::shared_ptr<DynamicSkill>> by_name;
   for (std::size_t i = 0; i < skills.size(); ++i) {
     EXPECT_EQ(listed[i]["name"], skills[i]->name);
+    EXPECT_EQ(listed[i]["triggers"], skills[i]->to_dict()["triggers"]);
     by_name[skills[i]->name] = skills[i];
   }
-  ASSERT_TRUE(by_name.contains("nested") && by_name.contains("odd_numbers"));
+  ASSERT_TRUE(by_name.contains("nested") && by_name.contains("odd_numbers") &&
+              by_name.contains("odd_triggers") && by_name.contains("deep"));
+  EXPECT_EQ(by_name["odd_triggers"]->to_dict()["triggers"], json::array({"", 5}));
+  EXPECT_EQ(by_name["odd_triggers"]->triggers, std::vector<std::string>{""});
+  EXPECT_EQ(SkillCreator(data).get_improvement_log(0).size(),
+            creator.get_improvement_log(0).size());
   EXPECT_EQ(common::dump_python_json(by_name["nested"]->to_dict()["steps"]),
             common::dump_python_json(nested_skill(512, simple_skill("nested"))["steps"]));
   EXPECT_EQ(common::dump_python_json(by_name["odd_numbers"]->to_dict()["steps"]),
@@ -206,6 +222,35 @@ TEST_F(CreatorTest, StoredFilesOfTheWrongKindLoadListAndUpdateAlike) {
       EXPECT_EQ(listed[0]["reason"], "");
     }
   }
+}
+
+// Details the log file could not hold and read back are stored as a note, with a warning.
+TEST_F(CreatorTest, LearningNeverRaisesAndTheLogStaysLoadable) {
+  const std::string deep = R"({"note":"details nested too deeply to store"})";
+  const std::string unwritable = R"({"note":"details holding a value with no JSON text"})";
+  struct Case {
+    std::optional<json> details;  // the argument itself: a copy of 100,000 levels would recurse
+    std::string stored;           // empty: as given
+  };
+  std::vector<Case> cases;
+  cases.push_back({nested_list(510), ""});
+  cases.push_back({nested_list(511), deep});
+  cases.push_back({nested_list(100'000), deep});
+  cases.push_back({json(json::value_t::discarded), unwritable});
+  cases.push_back({{{"k", json::binary({1})}}, unwritable});
+  SkillCreator creator(data);
+  for (const auto& c : cases) {
+    logs.clear();
+    EXPECT_NO_THROW(creator.log_learning("s", "r", c.details));
+    const auto stored = creator.get_improvement_log(1).at(0)["details"];
+    EXPECT_EQ(stored.dump(), c.stored.empty() ? c.details->dump() : c.stored);
+    EXPECT_EQ(records().size(), c.stored.empty() ? 0u : 1u);
+  }
+  EXPECT_EQ(records().at(0),
+            "warning: Improvement log entry for skill s: details holding a value "
+            "with no JSON text; a note stands in its place");
+  SkillCreator reloaded(data);
+  EXPECT_EQ(reloaded.get_improvement_stats()["learnings_recorded"], cases.size());
 }
 
 // A long log, odd numbers in its entries, and log files that cannot be read back.

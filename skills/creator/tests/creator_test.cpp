@@ -142,8 +142,8 @@ TEST_F(CreatorTest, CreateFromDictAnswersBadInputWithMessagesAndWritesNothing) {
        "Invalid skill data: Step 1 must be an object, not text"},
       {{{"name", 5}}, "Invalid skill data: 'name' must be text, not number"},
       {{{"name", "x"}, {"triggers", "t"}},
-       "Invalid skill data: 'triggers' must be a list of "
-       "texts, not text"},
+       "Validation failed:\n  - Description is required\n  - App name is required\n  - At least "
+       "one step is required"},
       {{{"name", "x"}, {"steps", {{"k", "v"}}}},
        "Invalid skill data: 'steps' must be a list, not "
        "object"},
@@ -177,7 +177,7 @@ TEST_F(CreatorTest, LoadingSkipsBadFilesWithAWarningAndTakesMetadataAsStepLessSk
   write_text(skills_dir() / "d_nameless.json", R"({"description": "no name"})");
   std::string deep = R"({"steps": [)" + std::string(100000, '[') + std::string(100000, ']') + "]}";
   write_text(skills_dir() / "e_deep.json", deep);
-  write_text(skills_dir() / "f_typed.json", R"({"triggers": "t"})");
+  write_text(skills_dir() / "f_typed.json", R"({"required_params": "t"})");
   write_text(skills_dir() / "notes.txt", "not a skill");
   logs.clear();
 
@@ -203,7 +203,7 @@ TEST_F(CreatorTest, LoadingSkipsBadFilesWithAWarningAndTakesMetadataAsStepLessSk
   EXPECT_EQ(r[4], "warning: Failed to load skill from " + (skills_dir() / "e_deep.json").string() +
                       ": JSON nested more than 512 levels deep");
   EXPECT_EQ(r[5], "warning: Failed to load skill from " + (skills_dir() / "f_typed.json").string() +
-                      ": 'triggers' must be a list of texts, not text");
+                      ": 'required_params' must be a list of texts, not text");
 
   RecordingRegistry registry;
   EXPECT_EQ(creator.load_into_registry(registry), 3u);

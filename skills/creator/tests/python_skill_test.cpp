@@ -66,9 +66,10 @@ TEST_F(CreatorTest, AScriptSkillIsCheckedStoredWithItsMetadataAndLogged) {
   EXPECT_EQ(last["reason"], "");
   EXPECT_EQ(last["details"]["code_lines"], 6);
 
-  // Metadata with a category that is no text cannot be loaded as a skill, so it is not listed.
-  EXPECT_TRUE(creator.load_saved_skills().empty());
-  EXPECT_TRUE(creator.list_saved_skills().empty());
+  // Such metadata loads and lists: the triggers as given, the category as its text form.
+  ASSERT_EQ(creator.load_saved_skills().size(), 1u);
+  EXPECT_EQ(creator.list_saved_skills().at(0)["category"], "5");
+  EXPECT_EQ(creator.list_saved_skills().at(0)["triggers"], "hi");
 
   // Listed and loaded as a step-less skill; deleting removes the metadata only.
   ASSERT_TRUE(creator.create_from_dict(script_skill("greet")).success);

@@ -24,7 +24,8 @@ struct SkillBlueprint {
   std::string description;
   std::string app;
   std::string category;  // one of SkillCreator::VALID_CATEGORIES, or empty
-  std::vector<std::string> triggers;
+  // Keywords as the skill gave them, of any JSON kind; only their absence is judged.
+  nlohmann::ordered_json triggers = nlohmann::ordered_json::array();
   std::vector<std::string> required_params;
   std::vector<std::string> optional_params;
   std::vector<nlohmann::ordered_json> steps;  // raw step objects, kept unchanged
@@ -37,7 +38,8 @@ struct SkillBlueprint {
 
 class DynamicSkill : public host::SkillDefinition {
  public:
-  // Takes the descriptive fields from `blueprint`; validates nothing.
+  // Takes the descriptive fields from `blueprint`; validates nothing. The engine's `triggers` are
+  // the texts among the blueprint's triggers; the stored form keeps them as given.
   explicit DynamicSkill(SkillBlueprint blueprint);
 
   // One host step per raw step, with every "{{name}}" in the step's description and in the
