@@ -102,6 +102,27 @@ TEST_F(DeskOnXvfb, TheListedActionsAreTheExecutorsSixteenWithTheirParameters) {
   }
 }
 
+TEST_F(DeskOnXvfb, TheTourKeepsItsDirectoryOnlyWhenAskedOrWhenACheckFailed) {
+  fs::create_directories(root / "tmp");
+  const std::vector<std::tuple<std::vector<std::string>, std::string, bool>> cases = {
+      {{"tour", "--json"}, xvfb.display_name(), false},
+      {{"tour", "--json", "--keep"}, xvfb.display_name(), true},
+      {{"tour", "--json"}, ":77", true},  // the desktop checks fail
+  };
+  for (const auto& [args, display, kept] : cases) {
+    SCOPED_TRACE(args.size() == 3 ? "--keep" : display);
+    fs::remove_all(root / "tmp");
+    fs::create_directories(root / "tmp");
+    const Json report =
+        Json::parse(orvane(args, {{"TMPDIR", (root / "tmp").string()}, {"DISPLAY", display}}).out);
+    EXPECT_EQ(fs::is_empty(root / "tmp"), !kept);
+    EXPECT_EQ(report["data_dir"].is_string(), kept);
+    if (kept) {
+      EXPECT_TRUE(fs::exists(report["data_dir"].get<std::string>()));
+    }
+  }
+}
+
 TEST_F(DeskCli, SkillInputsAreBoundedAndEveryFailureOrDoubtIsSaid) {
   fs::create_directories(root / "dir");
   fs::create_directories(data / "skills");
