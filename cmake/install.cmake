@@ -40,10 +40,23 @@ function(orvane_install_library target name include_dir description requires)
     set(PC_LIBS "${PC_LIBS} -pthread")
     set(PC_CFLAGS "-DBOOST_ASIO_NO_DEPRECATED")
   endif()
+  # The rpath is chosen at install time (cmake/install_pkgconfig.cmake).
+  set(PC_RPATH "@PC_RPATH@")
   configure_file(${PROJECT_SOURCE_DIR}/cmake/orvane.pc.in
-    ${PROJECT_BINARY_DIR}/pkgconfig/orvane-${name}.pc @ONLY)
-  install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/orvane-${name}.pc DESTINATION ${ORVANE_PKGCONFIG_DIR})
+    ${PROJECT_BINARY_DIR}/pkgconfig/orvane-${name}.pc.in @ONLY)
+  install(CODE "
+    set(ORVANE_PC_IN \"${PROJECT_BINARY_DIR}/pkgconfig/orvane-${name}.pc.in\")
+    set(ORVANE_PC_OUT \"${PROJECT_BINARY_DIR}/pkgconfig/orvane-${name}.pc\")
+    set(ORVANE_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
+    set(ORVANE_PC_DIR \"${ORVANE_PKGCONFIG_DIR}\")
+    set(ORVANE_SYSTEM_LIBDIRS \"${ORVANE_SYSTEM_LIBDIRS}\")
+    include(\"${PROJECT_SOURCE_DIR}/cmake/install_pkgconfig.cmake\")")
 endfunction()
+
+# Folders the dynamic loader searches without an rpath.
+set(ORVANE_SYSTEM_LIBDIRS ${CMAKE_PLATFORM_IMPLICIT_LINK_DIRECTORIES}
+    ${CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES})
+list(REMOVE_DUPLICATES ORVANE_SYSTEM_LIBDIRS)
 
 orvane_install_library(orvane_host host ${PROJECT_SOURCE_DIR}/host/include
   "Host services of the Orvane components: configuration, logging, event loop, model client"

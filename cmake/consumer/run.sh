@@ -39,7 +39,7 @@ echo "== pkg-config"
 export PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig
 # shellcheck disable=SC2046,SC2086
 "$cxx" -std=c++20 $flags "$here/main.cpp" -o "$work/consumer-pc" \
-  $(pkg-config --cflags --libs orvane-scheduler orvane-summarizer orvane-deskhand orvane-creator) \
-  -Wl,-rpath,"$prefix/$libdir"
+  $(pkg-config --cflags --libs orvane-scheduler orvane-summarizer orvane-deskhand orvane-creator)
 mkdir -p "$work/data-pc"
-"$work/consumer-pc" "$work/data-pc"
+# The Libs line's rpath finds the libraries of a prefix the loader does not search.
+env -u LD_LIBRARY_PATH "$work/consumer-pc" "$work/data-pc"

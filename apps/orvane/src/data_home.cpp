@@ -14,6 +14,7 @@ DataHome::DataHome(const fs::path& data_dir) {
   fs::path dir = fs::absolute(data_dir).lexically_normal();
   if (dir.filename().empty()) dir = dir.parent_path();  // a trailing slash
   fs::create_directories(dir);
+  _data_dir = dir;
 
   if (const char* home = std::getenv("HOME")) _old_home = home;
   fs::path home;
@@ -39,6 +40,14 @@ DataHome::DataHome(const fs::path& data_dir) {
     }
   }
   setenv("HOME", home.c_str(), 1);
+}
+
+fs::path DataHome::real_path(const fs::path& reported) const {
+  if (_link_dir.empty()) return reported;
+  const fs::path link = _link_dir / ".orvane";
+  const fs::path relative = reported.lexically_relative(link);
+  if (relative.empty() || *relative.begin() == "..") return reported;
+  return _data_dir / relative;
 }
 
 DataHome::~DataHome() {

@@ -15,9 +15,14 @@ class DataHome {
   DataHome(const DataHome&) = delete;
   DataHome& operator=(const DataHome&) = delete;
 
+  // A path a component reports under $HOME/.orvane, as the same file in the data directory: the
+  // temporary home is gone once the command ends.
+  std::filesystem::path real_path(const std::filesystem::path& reported) const;
+
  private:
   std::optional<std::string> _old_home;
   bool _set_xauthority = false;
+  std::filesystem::path _data_dir;
   std::filesystem::path _link_dir;  // a temporary home holding the link ".orvane"; empty if none
 };
 

@@ -1,5 +1,5 @@
-// `orvane desk ...`: the desktop executor on the X display named by $DISPLAY.
-#include <cstdlib>
+// `orvane desk ...`: the desktop executor on the session's desktop, chosen as the library chooses.
+#include <exception>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -9,6 +9,8 @@
 #include "base64.hpp"
 #include "cli.hpp"
 #include "data_home.hpp"
+#include "desk_actions.hpp"
+#include "desk_key_names.hpp"
 #include "json_input.hpp"
 #include "orvane/pc/deskhand.hpp"
 #include "quiet_logger.hpp"
@@ -16,14 +18,19 @@
 namespace orvane::app {
 namespace {
 
-// The executor with its files in the data directory.
+// The executor with its files in the data directory, on a desktop that answered.
 struct Desk {
-  explicit Desk(const Cli& cli) : home(cli.data_dir()) {
-#ifdef __linux__
-    const char* display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') throw Failure("no X display: DISPLAY is not set");
-#endif
-    info = executor.get_display_info();  // detects the screen, with its messages shown
+  explicit Desk(const Cli& cli)
+      : home(cli.data_dir()),
+        platform(pc::make_system_platform()),
+        executor(std::nullopt, platform) {
+    // Without a desktop the executor would go on with an invented 1920x1080 screen.
+    try {
+      platform->input();
+    } catch (const std::exception& error) {
+      throw Failure(std::string("no desktop could be reached: ") + error.what());
+    }
+    info = display_info();  // detects the screen, with its messages shown
   }
 
   // The action's result; an error object becomes the failure it describes.
@@ -38,12 +45,29 @@ struct Desk {
     return result;
   }
 
+  // The executor's display info, with the screenshot's path in the data directory.
+  Json display_info() {
+    Json shown = executor.get_display_info();
+    if (shown["last_screenshot"].is_string()) {
+      shown["last_screenshot"] =
+          home.real_path(shown["last_screenshot"].get<std::string>()).string();
+    }
+    return shown;
+  }
+
   DataHome home;
+  std::shared_ptr<pc::DesktopPlatform> platform;
   pc::DeskhandExecutor executor;
   Json info;
 };
 
 void write_file(const std::string& path, const std::string& bytes) {
+  if (path == "-") {
+    std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::cout.flush();
+    if (!std::cout) throw Failure("cannot write to standard output");
+    return;
+  }
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
@@ -53,25 +77,35 @@ void write_file(const std::string& path, const std::string& bytes) {
 void add_screenshot(Cli& cli, CLI::App& desk) {
   auto output = std::make_shared<std::string>();
   auto* sub = desk.add_subcommand("screenshot", "Take a screenshot at the model's resolution");
-  sub->add_option("-o,--output", *output, "Also write the PNG to FILE");
+  sub->add_option("-o,--output", *output, "Also write the PNG to FILE (-: standard output)");
   cli.on(sub, [&cli, output] {
     Desk d(cli);
     const Json result = d.run("screenshot", Json::object());
     const auto png = base64_decode(result.value("base64", ""));
     if (!png) throw Failure("the screenshot is not valid base64");
     if (!output->empty()) write_file(*output, *png);
-    Json info = d.executor.get_display_info();
+    // With the PNG on standard output, what would be printed goes to standard error.
+    std::ostream& text = *output == "-" ? std::cerr : std::cout;
+    Json info = d.display_info();
     if (cli.json) {
       info["bytes"] = png->size();
       if (!output->empty()) info["output"] = *output;
-      return print_json(info);
+      text << info.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
+      return;
     }
-    std::cout << "Screen " << info["screen_width"] << "x" << info["screen_height"] << ", API "
-              << info["api_width"] << "x" << info["api_height"] << " (scale "
-              << info["scale_factor"] << "), " << png->size() << " bytes PNG\n"
-              << "Saved " << info["last_screenshot"].get<std::string>() << '\n';
-    if (!output->empty()) std::cout << "Wrote " << *output << '\n';
+    text << "Screen " << info["screen_width"] << "x" << info["screen_height"] << ", API "
+         << info["api_width"] << "x" << info["api_height"] << " (scale " << info["scale_factor"]
+         << "), " << png->size() << " bytes PNG\n"
+         << "Saved " << info["last_screenshot"].get<std::string>() << '\n';
+    if (!output->empty() && *output != "-") text << "Wrote " << *output << '\n';
   });
+}
+
+// The input ignores a key name it has no key for, and the action still reports it as pressed.
+void warn_unknown_keys(const std::string& action, const Json& result) {
+  for (const auto& name : unknown_keys_in_result(action, result.value("text", ""))) {
+    std::cerr << "orvane: warning: no key is named '" << name << "': nothing was pressed for it\n";
+  }
 }
 
 void add_do(Cli& cli, CLI::App& desk) {
@@ -80,7 +114,7 @@ void add_do(Cli& cli, CLI::App& desk) {
     std::string params = "{}";
   };
   auto options = std::make_shared<Options>();
-  auto* sub = desk.add_subcommand("do", "Run one computer-use action");
+  auto* sub = desk.add_subcommand("do", "Run one computer-use action (see `desk actions`)");
   sub->add_option("ACTION", options->action, "left_click, type, key, screenshot, ...")->required();
   sub->add_option("PARAMS", options->params, "The action's parameters as a JSON object");
   cli.on(sub, [&cli, options] {
@@ -88,14 +122,39 @@ void add_do(Cli& cli, CLI::App& desk) {
     if (!params.is_object()) throw Failure("PARAMS must be a JSON object, not " + options->params);
     Desk d(cli);
     const Json result = d.run(options->action, params);
+    warn_unknown_keys(options->action, result);
     if (cli.json) return print_json(result);
     if (result.value("type", "") == "image") {
       const auto png = base64_decode(result.value("base64", ""));
       std::cout << result.value("media_type", "image") << ", " << (png ? png->size() : 0)
-                << " bytes, saved as "
-                << d.executor.get_display_info()["last_screenshot"].get<std::string>() << '\n';
+                << " bytes, saved as " << d.display_info()["last_screenshot"].get<std::string>()
+                << '\n';
     } else {
       std::cout << result.value("text", "") << '\n';
+    }
+  });
+}
+
+void add_actions(Cli& cli, CLI::App& desk) {
+  auto* sub = desk.add_subcommand("actions", "List the actions of `desk do` with their parameters");
+  cli.on(sub, [&cli] {
+    if (cli.json) {
+      Json listing = Json::array();
+      for (const auto& action : desk_actions()) {
+        Json parameters = Json::object();
+        for (const auto& p : action.parameters) parameters[std::string(p.name)] = p.meaning;
+        listing.push_back(Json{{"action", action.name},
+                               {"summary", action.summary},
+                               {"parameters", std::move(parameters)}});
+      }
+      return print_json(listing);
+    }
+    for (const auto& action : desk_actions()) {
+      std::cout << action.name << std::string(18 - action.name.size(), ' ') << action.summary
+                << '\n';
+      for (const auto& p : action.parameters) {
+        std::cout << "    " << p.name << ": " << p.meaning << '\n';
+      }
     }
   });
 }
@@ -125,10 +184,12 @@ void add_queries(Cli& cli, CLI::App& desk) {
 }  // namespace
 
 void add_desk_commands(Cli& cli) {
-  auto* desk = cli.app.add_subcommand("desk", "The desktop executor on $DISPLAY");
+  auto* desk = cli.app.add_subcommand(
+      "desk", "The desktop executor on the session's desktop (Wayland or X11, as in the README)");
   desk->require_subcommand(1);
   add_screenshot(cli, *desk);
   add_do(cli, *desk);
+  add_actions(cli, *desk);
   add_queries(cli, *desk);
 }
 

@@ -1,7 +1,10 @@
 #pragma once
-// Silences one named logger for a scope: used where a component logs an error that it also
-// returns, and the command prints the returned one itself.
+// Keeps one named logger off the screen for a scope: used where a component logs a failure that
+// it also returns, or that the command reports in its own words. What it logs at warning level or
+// above is kept for the command to read.
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "orvane/host/log.hpp"
 
@@ -9,17 +12,19 @@ namespace orvane::app {
 
 class QuietLogger {
  public:
-  explicit QuietLogger(const std::string& name)
-      : _logger(host::get_logger(name)), _level(_logger->level()) {
-    _logger->set_level(spdlog::level::off);
-  }
-  ~QuietLogger() { _logger->set_level(_level); }
+  explicit QuietLogger(const std::string& name);
+  ~QuietLogger();
   QuietLogger(const QuietLogger&) = delete;
   QuietLogger& operator=(const QuietLogger&) = delete;
 
+  // The warnings and errors logged so far, oldest first.
+  std::vector<std::string> problems() const;
+
  private:
+  struct Keeper;
   std::shared_ptr<spdlog::logger> _logger;
-  spdlog::level::level_enum _level;
+  std::vector<spdlog::sink_ptr> _sinks;
+  std::shared_ptr<Keeper> _keeper;
 };
 
 }  // namespace orvane::app

@@ -8,6 +8,9 @@
 #include "cli.hpp"
 #include "json_input.hpp"
 #include "orvane/skills/creator.hpp"
+#include "quiet_logger.hpp"
+#include "skill_examples.hpp"
+#include "skill_key_hints.hpp"
 #include "text_table.hpp"
 
 namespace orvane::app {
@@ -34,14 +37,26 @@ std::string one_line(const std::string& message) {
   return line;
 }
 
+// --json prints the creator's message as it is; the failure line names the keys to write.
 void print_result(const Cli& cli, bool success, const std::string& message) {
-  if (cli.json) {
-    print_json(Json{{"success", success}, {"message", message}});
-    if (!success) throw Failure(one_line(message));
-    return;
+  if (cli.json) print_json(Json{{"success", success}, {"message", message}});
+  if (!success) throw Failure(one_line(with_key_hints(message)));
+  if (!cli.json) std::cout << message << '\n';
+}
+
+// The creator logs a failed save of the improvement log and goes on: the command fails instead.
+void log_learning(SkillCreator& creator, const std::string& name, const std::string& reason,
+                  const std::optional<Json>& details) {
+  if (!creator.get_skill_source(name)) {
+    std::cerr << "orvane: warning: no saved skill named '" << name
+              << "'; the learning is recorded all the same\n";
   }
-  if (!success) throw Failure(one_line(message));
-  std::cout << message << '\n';
+  QuietLogger quiet("orvane.skills.creator");
+  creator.log_learning(name, reason, details);
+  for (const std::string& problem : quiet.problems()) {
+    if (problem.starts_with("Failed to save")) throw Failure(problem);
+    std::cerr << "orvane: warning: " << problem << '\n';
+  }
 }
 
 void print_listing(const Cli& cli, const SkillCreator& creator) {
@@ -96,7 +111,7 @@ void print_stats(const Cli& cli, const SkillCreator& creator) {
 
 void add_skill_commands(Cli& cli) {
   struct Options {
-    std::string file, name, reason;
+    std::string file, name, reason, kind = "simple";
     std::optional<std::string> details;
     std::int64_t limit = 50;
   };
@@ -109,9 +124,12 @@ void add_skill_commands(Cli& cli) {
 
   auto* create = skill->add_subcommand(
       "create", "Create or update a skill from a JSON object (\"type\": \"python\" for a script)");
-  create->add_option("FILE", options->file, "The skill's JSON file")->required();
+  create
+      ->add_option("FILE", options->file,
+                   "The skill's JSON file (-: standard input; at most 64 MiB)")
+      ->required();
   cli.on(create, [&cli, options, creator] {
-    const Json data = parse_json_input(read_input_file(options->file), options->file);
+    const Json data = parse_json_input(read_input_file(options->file), input_name(options->file));
     const auto result = creator()->create_from_dict(data);
     print_result(cli, result.success, result.message);
   });
@@ -145,13 +163,22 @@ void add_skill_commands(Cli& cli) {
       if (!details->is_object()) throw UsageError("--details must be a JSON object");
     }
     auto made = creator();
-    made->log_learning(options->name, options->reason, details);
+    log_learning(*made, options->name, options->reason, details);
     const auto last = made->get_improvement_log(1);
     if (cli.json) {
       print_json(last.empty() ? Json() : last.back());
     } else {
       std::cout << "Recorded a learning about " << options->name << '\n';
     }
+  });
+
+  auto* example = skill->add_subcommand(
+      "example", "Print a complete skill to start from, as `skill create` takes it");
+  example->add_option("KIND", options->kind, "simple (steps of the desktop tool) or script")
+      ->check(CLI::IsMember({"simple", "script"}))
+      ->capture_default_str();
+  cli.on(example, [options] {
+    std::cout << (options->kind == "script" ? SCRIPT_SKILL_EXAMPLE : SIMPLE_SKILL_EXAMPLE);
   });
 
   auto* log = skill->add_subcommand("log", "Show the latest entries of the improvement log");

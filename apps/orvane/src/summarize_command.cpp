@@ -18,10 +18,14 @@ namespace {
 namespace asio = boost::asio;
 using orvane::summarizer::ConversationSummarizer;
 
+// A script tells a fallback record from the model's summary by this exit status.
+constexpr int EXIT_FALLBACK = 3;
+
 Json read_conversation(const std::string& path) {
-  Json messages = parse_json_input(read_input_file(path), path);
+  const std::string name = input_name(path);
+  Json messages = parse_json_input(read_input_file(path), name);
   if (!messages.is_array()) {
-    throw Failure(path + " holds a JSON " + messages.type_name() + ", not an array of messages");
+    throw Failure(name + " holds a JSON " + messages.type_name() + ", not an array of messages");
   }
   return messages;
 }
@@ -43,20 +47,27 @@ void print_record(const Json& record) {
 
 }  // namespace
 
-Json summarize_conversation(Json messages, const std::optional<std::string>& previous) {
-  const bool configured = model_configured();
+Summary summarize_conversation(Json messages, const std::optional<std::string>& previous) {
   std::unique_ptr<host::LlmClient> model = make_model_client();
-  // Without a model the summarizer's failure message would repeat what the caller says itself.
-  std::optional<QuietLogger> quiet;
-  if (!configured) quiet.emplace("orvane.summarizer");
+  // The summarizer logs why it fell back (and returns a record all the same); the caller says it
+  // in its own words.
+  QuietLogger quiet("orvane.summarizer");
   ConversationSummarizer summarizer(*model);
+  Summary summary;
   try {
-    return run_async([&]() -> asio::awaitable<Json> {
+    summary.record = run_async([&]() -> asio::awaitable<Json> {
       co_return co_await summarizer.summarize_messages(std::move(messages), previous);
     });
   } catch (const summarizer::MessageFormatError& error) {
     throw Failure(std::string("not a conversation: ") + error.what());
   }
+  const auto problems = quiet.problems();
+  if (!problems.empty()) {
+    summary.fallback_reason = model_configured()
+                                  ? "the model gave no usable summary (" + problems.front() + ")"
+                                  : "no model configured (ORVANE_LLM_URL is not set)";
+  }
+  return summary;
 }
 
 void add_summarize_command(Cli& cli) {
@@ -68,21 +79,27 @@ void add_summarize_command(Cli& cli) {
   auto options = std::make_shared<Options>();
   auto* sub =
       cli.app.add_subcommand("summarize", "Summarize a conversation (a JSON array of messages)");
-  sub->add_option("FILE", options->file, "The conversation file")->required();
+  sub->add_option("FILE", options->file,
+                  "The conversation file (-: standard input; at most 64 MiB)")
+      ->required();
   sub->add_option("--previous", options->previous, "An earlier summary to build on");
   sub->add_flag("--render", options->render, "Print the summary as it goes into the system prompt");
+  sub->footer(
+      "Exit status 3: the model gave no usable summary and the record printed is the "
+      "fallback one built from the messages.");
   cli.on(sub, [&cli, options] {
-    const Json record = summarize_conversation(read_conversation(options->file), options->previous);
-    if (!model_configured()) {
-      std::cerr << "orvane: no model configured (ORVANE_LLM_URL is not set): printing the "
-                   "fallback record\n";
-    }
+    const Summary summary =
+        summarize_conversation(read_conversation(options->file), options->previous);
+    const Json& record = summary.record;
     if (options->render) {
       std::cout << ConversationSummarizer::format_summary_for_context(record) << '\n';
     } else if (cli.json) {
       print_json(record);
     } else {
       print_record(record);
+    }
+    if (summary.fallback_reason) {
+      throw ExitStatus(EXIT_FALLBACK, *summary.fallback_reason + ": printing the fallback record");
     }
   });
 }

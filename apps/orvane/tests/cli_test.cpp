@@ -187,7 +187,7 @@ TEST_F(Cli, SummarizeUsesTheModelOrSaysThereIsNoneAndPrintsTheFallback) {
     EXPECT_NE(model.server.requests[0].body().find("\"model\":\"local\""), std::string::npos);
   }
   const Outcome fallback = orvane({"summarize", conversation.string(), "--json"});
-  EXPECT_EQ(fallback.exit_code, 0);
+  EXPECT_EQ(fallback.exit_code, 3);
   EXPECT_EQ(fallback.err,
             "orvane: no model configured (ORVANE_LLM_URL is not set): printing the fallback "
             "record\n");
@@ -273,8 +273,9 @@ TEST_F(OnXvfb, BadInputGetsOneClearLineAndTheExitCodeOfItsKind) {
       {{"schedule", "add", "--every", "5", "--prompt", "p"}, 2, "--name is required"},
       {{"skill", "create", file("empty.json", "{}")},
        1,
-       "Validation failed: Skill name is required; Description is required; App name is "
-       "required; At least one trigger keyword is required; At least one step is required"},
+       "Validation failed: Skill name is required (key \"name\"); Description is required (key "
+       "\"description\"); App name is required (key \"app\"); At least one trigger keyword is "
+       "required (key \"triggers\"); At least one step is required (key \"steps\")"},
       {{"skill", "create", file("nul.json", R"({"type": "python", "name": "n", "description": "d",
          "code": "async def run(ctx, params):\n    return {}\u0000"})")},
        1,
@@ -296,9 +297,11 @@ TEST_F(OnXvfb, BadInputGetsOneClearLineAndTheExitCodeOfItsKind) {
     EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
     EXPECT_NE(outcome.err.find(c.message), std::string::npos) << outcome.err;
   }
-  const Outcome no_display = orvane({"desk", "screenshot"}, {{"DISPLAY", std::nullopt}});
+  const Outcome no_display = orvane({"desk", "screenshot"},
+                                    {{"DISPLAY", std::nullopt}, {"WAYLAND_DISPLAY", std::nullopt}});
   EXPECT_EQ(no_display.exit_code, 1);
-  EXPECT_EQ(no_display.err, "orvane: no X display: DISPLAY is not set\n");
+  EXPECT_EQ(no_display.err,
+            "orvane: no desktop could be reached: cannot open X display (DISPLAY not set)\n");
 }
 
 }  // namespace

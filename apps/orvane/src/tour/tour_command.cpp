@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <memory>
+#include <system_error>
 
 #include "cli.hpp"
 #include "data_home.hpp"
@@ -31,7 +33,7 @@ std::string seconds_text(double seconds) {
   return text;
 }
 
-void print_table(const Tour& t, double total) {
+void print_table(const Tour& t, double total, bool kept) {
   TextTable table({"SECTION", "CHECK", "RESULT", "SECONDS", "DETAIL"});
   int passed = 0;
   for (const auto& r : t.results()) {
@@ -44,11 +46,13 @@ void print_table(const Tour& t, double total) {
   std::cout << '\n'
             << passed << " of " << t.results().size() << " checks passed in " << seconds_text(total)
             << " s\n";
+  if (!kept) return;
   for (const auto& [what, path] : t.outputs) std::cout << what << ": " << path << '\n';
-  std::cout << "Data directory: " << t.data_dir().string() << '\n';
+  std::cout << "Data directory (kept): " << t.data_dir().string() << '\n';
 }
 
-Json report(const Tour& t, double total) {
+// Paths into the tour's directory are named only while it is kept.
+Json report(const Tour& t, double total, bool kept) {
   Json checks = Json::array();
   for (const auto& r : t.results()) {
     checks.push_back(Json{{"section", r.section},
@@ -58,10 +62,12 @@ Json report(const Tour& t, double total) {
                           {"detail", r.detail}});
   }
   Json outputs = Json::object();
-  for (const auto& [what, path] : t.outputs) outputs[what] = path;
+  if (kept) {
+    for (const auto& [what, path] : t.outputs) outputs[what] = path;
+  }
   return Json{{"passed", t.all_passed()},
               {"seconds", total},
-              {"data_dir", t.data_dir().string()},
+              {"data_dir", kept ? Json(t.data_dir().string()) : Json()},
               {"outputs", std::move(outputs)},
               {"checks", std::move(checks)}};
 }
@@ -75,9 +81,12 @@ fs::path fresh_directory() {
 }  // namespace
 
 void add_tour_command(Cli& cli) {
+  auto keep = std::make_shared<bool>(false);
   auto* sub = cli.app.add_subcommand(
       "tour", "Run every component in a fresh data directory and check what each one did");
-  cli.on(sub, [&cli] {
+  sub->add_flag("--keep", *keep,
+                "Keep the fresh data directory (it is kept anyway when a check fails)");
+  cli.on(sub, [&cli, keep] {
     const auto start = std::chrono::steady_clock::now();
     Tour t(fresh_directory(), cli.json);
     {
@@ -87,8 +96,20 @@ void add_tour_command(Cli& cli) {
     }
     const double total =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    cli.json ? print_json(report(t, total)) : print_table(t, total);
-    if (!t.all_passed()) throw Failure("the tour failed: some checks did not pass");
+    const bool kept = *keep || !t.all_passed();
+    if (!kept) {
+      std::error_code error;
+      fs::remove_all(t.data_dir().parent_path(), error);
+      if (error) {
+        std::cerr << "orvane: warning: cannot remove " << t.data_dir().parent_path().string()
+                  << ": " << error.message() << '\n';
+      }
+    }
+    cli.json ? print_json(report(t, total, kept)) : print_table(t, total, kept);
+    if (!t.all_passed()) {
+      throw Failure("the tour failed: some checks did not pass (files kept in " +
+                    t.data_dir().parent_path().string() + ")");
+    }
   });
 }
 

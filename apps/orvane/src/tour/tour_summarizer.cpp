@@ -45,7 +45,7 @@ void summarizer_section(Tour& tour) {
   const bool summarized = tour.check(
       SECTION,
       configured ? "summarize the sample with the model" : "fallback record without a model", [&] {
-        record = summarize_conversation(messages, std::nullopt);
+        record = summarize_conversation(messages, std::nullopt).record;
         check_shape(record);
         const std::string summary =
             record["summary"].is_string() ? record["summary"].get<std::string>() : "";
