@@ -20,6 +20,9 @@ struct Cli {
 
   // --data-dir, or ~/.orvane.
   std::filesystem::path data_dir() const;
+  // Refuses a data directory that can never be one (an empty --data-dir, a path through a file):
+  // a UsageError for --data-dir, a Failure for the default.
+  void check_data_dir() const;
   // Makes `sub` run `body` when it is chosen.
   void on(CLI::App* sub, std::function<void()> body);
 };

@@ -7,6 +7,8 @@
 
 #include "cli.hpp"
 #include "orvane/host/log.hpp"
+#include "parse_errors.hpp"
+#include "terminal_text.hpp"
 
 namespace {
 
@@ -22,7 +24,8 @@ void set_log_level(bool verbose) {
 
 int fail(int code, const std::string& message) {
   std::cout.flush();
-  std::cerr << "orvane: " << message << '\n';
+  // The message may quote what the user typed or a file held: one line, nothing the terminal obeys.
+  std::cerr << "orvane: " << orvane::app::terminal_safe(message) << '\n';
   return code;
 }
 
@@ -33,6 +36,7 @@ int main(int argc, char** argv) {
   Cli cli;
   auto& app = cli.app;
   app.set_help_all_flag("--help-all", "Show the help of every subcommand");
+  app.set_version_flag("--version", "orvane " ORVANE_VERSION);
   app.require_subcommand(1);
   app.fallthrough();
   app.add_option("--data-dir", cli.data_dir_option,
@@ -50,10 +54,11 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
     if (error.get_exit_code() == 0) return app.exit(error);  // --help
-    return fail(EXIT_USAGE, std::string(error.what()) + " (see --help)");
+    return fail(EXIT_USAGE, explain_parse_error(app, error));
   }
   set_log_level(cli.verbose);
   try {
+    cli.check_data_dir();
     if (cli.action) cli.action();
     return 0;
   } catch (const ExitStatus& error) {

@@ -11,11 +11,14 @@
 #include <memory>
 
 #include "cli.hpp"
+#include "execution_history.hpp"
 #include "model.hpp"
 #include "orvane/host/loop.hpp"
 #include "orvane/scheduler/scheduler.hpp"
 #include "run_async.hpp"
 #include "scheduler_lock.hpp"
+#include "scheduler_state.hpp"
+#include "terminal_text.hpp"
 
 namespace orvane::app {
 namespace {
@@ -39,15 +42,16 @@ void print_event(const Json& event, bool json) {
   const std::string type = event["type"];
   if (type == "scheduler_job_fired") {
     const Json& job = event["job"];
-    std::cout << now_text() << " fired " << job["name"].get<std::string>() << " ("
-              << job["id"].get<std::string>() << ")" << std::endl;
+    std::cout << now_text() << " fired " << terminal_safe(job["name"].get<std::string>()) << " ("
+              << terminal_safe(job["id"].get<std::string>()) << ")" << std::endl;
   } else if (type == "scheduler_job_completed") {
     const Json& run = event["execution"];
     const bool ok = run["success"];
-    std::cout << now_text() << " completed " << run["job_name"].get<std::string>() << " ("
-              << run["job_id"].get<std::string>() << "): " << (ok ? "ok" : "failed") << " in "
-              << run["duration"]
-              << "s: " << (ok ? run["result"].get<std::string>() : run["error"].get<std::string>())
+    std::cout << now_text() << " completed " << terminal_safe(run["job_name"].get<std::string>())
+              << " (" << terminal_safe(run["job_id"].get<std::string>())
+              << "): " << (ok ? "ok" : "failed") << " in " << run["duration"] << "s: "
+              << terminal_safe(ok ? run["result"].get<std::string>()
+                                  : run["error"].get<std::string>())
               << std::endl;
   } else {
     std::cout << now_text() << " " << event.dump() << std::endl;
@@ -65,18 +69,29 @@ bool firings_under_way() {
 
 void run_scheduler(const std::filesystem::path& data_dir, bool json) {
   SchedulerLock lock(data_dir, std::chrono::milliseconds(0));
+  lock.announce_runner();
+  const ExecutionHistory history(data_dir);
   std::unique_ptr<host::LlmClient> model = model_configured() ? make_model_client() : nullptr;
 
   auto on_fire = [&](sched::ScheduledJob& job) -> asio::awaitable<std::string> {
     if (model) co_return co_await ask_model(*model, job.prompt);
-    if (!json) std::cout << "  prompt: " << job.prompt << std::endl;
+    if (!json) std::cout << "  prompt: " << terminal_safe(job.prompt) << std::endl;
     co_return std::string();
   };
-  auto on_event = [json](Json event) -> asio::awaitable<void> {
+  auto on_event = [json, &history](Json event) -> asio::awaitable<void> {
+    if (event["type"] == "scheduler_job_completed") {
+      try {
+        history.append(event["execution"]);
+      } catch (const Failure& failure) {
+        // The run itself is done and saved; only its lasting record is missing.
+        std::cerr << "orvane: warning: " << terminal_safe(failure.what()) << std::endl;
+      }
+    }
     print_event(event, json);
     co_return;
   };
-  sched::Scheduler scheduler(on_fire, on_event, data_dir / "scheduler.json");
+  const auto loaded = open_scheduler_to_save(lock, data_dir, on_fire, on_event);
+  sched::Scheduler& scheduler = *loaded;
 
   asio::io_context io;
   // Made before the loop starts, so that a signal from then on stops the loop cleanly.

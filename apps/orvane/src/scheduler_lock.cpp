@@ -1,21 +1,36 @@
 #include "scheduler_lock.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "output.hpp"
 
 namespace orvane::app {
+namespace {
+
+std::filesystem::path lock_file(const std::filesystem::path& data_dir) {
+  return data_dir / "scheduler.lock";
+}
+
+// Empties the runner's record. Should that fail, the stale record names a process that has ended
+// or does not hold the lock, and readers pass over it.
+void clear_runner_record(int fd) {
+  if (::ftruncate(fd, 0) != 0) return;
+}
+
+}  // namespace
 
 SchedulerLock::SchedulerLock(const std::filesystem::path& data_dir,
                              std::chrono::milliseconds patience) {
   std::filesystem::create_directories(data_dir);
-  const auto path = data_dir / "scheduler.lock";
+  const auto path = lock_file(data_dir);
   _fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (_fd < 0) throw Failure("cannot open " + path.string() + ": " + std::strerror(errno));
   const auto deadline = std::chrono::steady_clock::now() + patience;
@@ -27,15 +42,56 @@ SchedulerLock::SchedulerLock(const std::filesystem::path& data_dir,
     }
     if (std::chrono::steady_clock::now() >= deadline) {
       ::close(_fd);
+      std::string holder;
+      if (const auto runner = find_scheduler_runner(data_dir)) {
+        holder = " (process " + std::to_string(runner->pid) + " runs 'orvane schedule run')";
+      }
       throw Failure("the scheduler state in " + data_dir.string() +
-                    " is in use by another orvane process (is 'orvane schedule run' running?)");
+                    " is in use by another orvane process" +
+                    (holder.empty() ? " (is 'orvane schedule run' running?)" : holder));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  clear_runner_record(_fd);  // left by a scheduler that was killed
 }
 
 SchedulerLock::~SchedulerLock() {
+  clear_runner_record(_fd);
   ::close(_fd);  // releases the lock
+}
+
+void SchedulerLock::announce_runner() {
+  const auto now =
+      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch());
+  const std::string record =
+      Json{{"pid", static_cast<long>(::getpid())}, {"started_at", now.count()}}.dump() + '\n';
+  if (::pwrite(_fd, record.data(), record.size(), 0) != static_cast<ssize_t>(record.size())) {
+    throw Failure(std::string("cannot record the scheduler process: ") + std::strerror(errno));
+  }
+}
+
+std::optional<SchedulerRunner> find_scheduler_runner(const std::filesystem::path& data_dir) {
+  const int fd = ::open(lock_file(data_dir).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::optional<SchedulerRunner> runner;
+  if (::flock(fd, LOCK_SH | LOCK_NB) == 0) {
+    ::close(fd);  // nobody holds it
+    return runner;
+  }
+  char text[256];
+  const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+  ::close(fd);
+  if (n <= 0) return runner;  // a short command holds it
+  const Json record = Json::parse(std::string(text, static_cast<std::size_t>(n)), nullptr, false);
+  if (!record.is_object() || !record.contains("pid") || !record["pid"].is_number_integer()) {
+    return runner;
+  }
+  const long pid = record["pid"].get<long>();
+  if (pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)) return runner;
+  const auto started = record.find("started_at");
+  runner = SchedulerRunner{
+      pid, started != record.end() && started->is_number() ? started->get<double>() : 0.0};
+  return runner;
 }
 
 }  // namespace orvane::app

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "terminal_text.hpp"
+
 namespace orvane::app {
 namespace {
 
@@ -12,6 +14,11 @@ std::size_t width(const std::string& text) {
 }
 
 }  // namespace
+
+void TextTable::add(std::vector<std::string> row) {
+  for (auto& text : row) text = terminal_safe(text);
+  _rows.push_back(std::move(row));
+}
 
 void TextTable::print(std::ostream& out) const {
   std::vector<std::size_t> widths;

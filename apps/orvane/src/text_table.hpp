@@ -1,5 +1,6 @@
 #pragma once
-// Plain-text tables for the terminal: columns padded to their widest cell.
+// Plain-text tables for the terminal: columns padded to their widest cell, control characters in
+// cells shown as escapes.
 #include <ostream>
 #include <string>
 #include <vector>
@@ -9,7 +10,7 @@ namespace orvane::app {
 class TextTable {
  public:
   explicit TextTable(std::vector<std::string> header) { _rows.push_back(std::move(header)); }
-  void add(std::vector<std::string> row) { _rows.push_back(std::move(row)); }
+  void add(std::vector<std::string> row);
   // The header, a rule, and the rows; the last column is not padded.
   void print(std::ostream& out) const;
 
