@@ -14,9 +14,12 @@ constexpr std::array<P, 2> DRAG{{{"start_coordinate", "[x, y] where the drag sta
 constexpr std::array<P, 1> TEXT{{{"text", "the text to type, required"}}};
 constexpr std::array<P, 1> KEY{
     {{"text", "a key name or combination (\"Return\", \"ctrl+s\"), required"}}};
-constexpr std::array<P, 3> SCROLL{{{"coordinate", "[x, y] to scroll at, optional"},
-                                   {"direction", "up, down, left or right (default down)"},
-                                   {"amount", "wheel clicks (default 3)"}}};
+constexpr std::array<P, 5> SCROLL{
+    {{"coordinate", "[x, y] to scroll at, optional"},
+     {"direction", "up, down, left or right (default down)"},
+     {"amount", "wheel clicks (default 3)"},
+     {"scroll_direction", "the computer-use tool's name for direction"},
+     {"scroll_amount", "the computer-use tool's name for amount"}}};
 constexpr std::array<P, 1> WAIT{{{"duration", "seconds (default 1, at most 10)"}}};
 constexpr std::array<P, 2> HOLD{
     {{"text", "the key name, required"}, {"duration", "seconds (default 0.5, at most 5)"}}};

@@ -4,12 +4,13 @@
 #include <filesystem>
 #include <string>
 
+#include "orvane/common/json_read.hpp"
 #include "output.hpp"
 
 namespace orvane::app {
 
 // Nesting deeper than this is refused: the components copy and walk records recursively.
-inline constexpr int MAX_INPUT_DEPTH = 512;
+inline constexpr int MAX_INPUT_DEPTH = common::MAX_JSON_DEPTH;
 // The most a command reads from one input: a JSON skill or conversation is far smaller, and a
 // device such as /dev/zero would otherwise be read until memory runs out.
 inline constexpr std::size_t MAX_INPUT_BYTES = std::size_t{64} << 20;

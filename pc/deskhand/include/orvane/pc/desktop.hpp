@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -82,5 +83,10 @@ class DesktopPlatform {
 // a layer-shell overlay when offered, and without a host screenshot command the fallback capture
 // is grim.
 std::shared_ptr<DesktopPlatform> make_system_platform();
+
+// True when the system's desktop input has a key of this name, a name as the executor passes it
+// on ("enter", "ctrl", "f5", "a", an X keysym name). The input ignores any other name, so the
+// action still reports such a key as pressed; a host can warn about it.
+bool can_press_key(std::string_view name);
 
 }  // namespace orvane::pc
