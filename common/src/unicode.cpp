@@ -1,25 +1,11 @@
 #include "orvane/common/unicode.hpp"
 
-#include <utf8proc.h>
+#include <cstdint>
+
+#include "unicode_case.hpp"
 
 namespace orvane::common {
 namespace {
-
-// Decodes one code point at `pos`; throws UnicodeError for malformed input (surrogates included).
-char32_t next_code_point(std::string_view text, std::size_t& pos) {
-  utf8proc_int32_t cp = 0;
-  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data()) + pos;
-  const auto n = utf8proc_iterate(bytes, static_cast<utf8proc_ssize_t>(text.size() - pos), &cp);
-  if (n <= 0 || cp < 0) {
-    throw UnicodeError("invalid UTF-8 at byte " + std::to_string(pos));
-  }
-  pos += static_cast<std::size_t>(n);
-  return static_cast<char32_t>(cp);
-}
-
-utf8proc_category_t category(char32_t c) {
-  return utf8proc_category(static_cast<utf8proc_int32_t>(c));
-}
 
 // Length of the well-formed sequence at `pos`, or of its longest valid beginning (at least 1)
 // with `valid` false.
@@ -57,6 +43,19 @@ std::size_t sequence_at(std::string_view text, std::size_t pos, bool& valid) {
   return size;
 }
 
+// Decodes one code point at `pos`; throws UnicodeError for malformed input (surrogates included).
+char32_t next_code_point(std::string_view text, std::size_t& pos) {
+  bool valid = true;
+  const auto size = sequence_at(text, pos, valid);
+  if (!valid) throw UnicodeError("invalid UTF-8 at byte " + std::to_string(pos));
+  const auto lead = static_cast<unsigned char>(text[pos]);
+  char32_t c = size == 1 ? lead : lead & (0x7F >> size);
+  for (std::size_t i = 1; i < size; ++i)
+    c = (c << 6) | (static_cast<unsigned char>(text[pos + i]) & 0x3F);
+  pos += size;
+  return c;
+}
+
 }  // namespace
 
 std::u32string decode_utf8(std::string_view text) {
@@ -67,12 +66,27 @@ std::u32string decode_utf8(std::string_view text) {
 }
 
 std::string encode_utf8(char32_t code_point) {
-  utf8proc_uint8_t buf[4];
-  if (!utf8proc_codepoint_valid(static_cast<utf8proc_int32_t>(code_point))) {
-    throw UnicodeError("not a Unicode scalar value: " + std::to_string(code_point));
+  const auto c = static_cast<std::uint32_t>(code_point);
+  if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) {
+    throw UnicodeError("not a Unicode scalar value: " + std::to_string(c));
   }
-  const auto n = utf8proc_encode_char(static_cast<utf8proc_int32_t>(code_point), buf);
-  return std::string(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(n));
+  std::string out;
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return out;
 }
 
 std::string encode_utf8(std::u32string_view text) {
@@ -123,49 +137,12 @@ std::string cut(std::string_view text, std::size_t count) {
   return std::string(text.substr(0, pos));
 }
 
-bool is_alpha(char32_t c) {
-  switch (category(c)) {
-    case UTF8PROC_CATEGORY_LU:
-    case UTF8PROC_CATEGORY_LL:
-    case UTF8PROC_CATEGORY_LT:
-    case UTF8PROC_CATEGORY_LM:
-    case UTF8PROC_CATEGORY_LO:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool is_numeric(char32_t c) {
-  switch (category(c)) {
-    case UTF8PROC_CATEGORY_ND:
-    case UTF8PROC_CATEGORY_NL:
-    case UTF8PROC_CATEGORY_NO:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool is_alnum(char32_t c) {
   return is_alpha(c) || is_numeric(c);
 }
 
 bool is_word_char(char32_t c) {
   return c == U'_' || is_alnum(c);
-}
-
-bool is_space(char32_t c) {
-  if (category(c) == UTF8PROC_CATEGORY_ZS) return true;
-  const auto* prop = utf8proc_get_property(static_cast<utf8proc_int32_t>(c));
-  switch (prop->bidi_class) {
-    case UTF8PROC_BIDI_CLASS_B:
-    case UTF8PROC_BIDI_CLASS_S:
-    case UTF8PROC_BIDI_CLASS_WS:
-      return true;
-    default:
-      return false;
-  }
 }
 
 bool is_alnum(std::string_view text) {
@@ -179,7 +156,7 @@ std::string to_lower(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (char32_t c : decode_utf8(text)) {
-    out += encode_utf8(static_cast<char32_t>(utf8proc_tolower(static_cast<utf8proc_int32_t>(c))));
+    out += encode_utf8(simple_lower(c));
   }
   return out;
 }
