@@ -14,6 +14,7 @@
 #include "json_input.hpp"
 #include "orvane/pc/deskhand.hpp"
 #include "quiet_logger.hpp"
+#include "terminal_text.hpp"
 
 namespace orvane::app {
 namespace {
@@ -104,7 +105,8 @@ void add_screenshot(Cli& cli, CLI::App& desk) {
 // The input ignores a key name it has no key for, and the action still reports it as pressed.
 void warn_unknown_keys(const std::string& action, const Json& result) {
   for (const auto& name : unknown_keys_in_result(action, result.value("text", ""))) {
-    std::cerr << "orvane: warning: no key is named '" << name << "': nothing was pressed for it\n";
+    std::cerr << "orvane: warning: no key is named '" << terminal_safe(name)
+              << "': nothing was pressed for it\n";
   }
 }
 
@@ -118,8 +120,15 @@ void add_do(Cli& cli, CLI::App& desk) {
   sub->add_option("ACTION", options->action, "left_click, type, key, screenshot, ...")->required();
   sub->add_option("PARAMS", options->params, "The action's parameters as a JSON object");
   cli.on(sub, [&cli, options] {
-    const Json params = parse_json_input(options->params, "PARAMS");
-    if (!params.is_object()) throw Failure("PARAMS must be a JSON object, not " + options->params);
+    Json params;
+    try {
+      params = parse_json_input(options->params, "PARAMS");
+    } catch (const Failure& error) {
+      throw UsageError(error.what());
+    }
+    if (!params.is_object()) {
+      throw UsageError("PARAMS must be a JSON object, not " + terminal_safe(options->params));
+    }
     Desk d(cli);
     const Json result = d.run(options->action, params);
     warn_unknown_keys(options->action, result);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <string>
 #include <system_error>
 
@@ -72,10 +73,17 @@ void ExecutionHistory::append(const Json& execution) const {
   }
 }
 
+std::pair<std::string, std::string> execution_key(const Json& run) {
+  return {run.value("job_id", Json()).dump(), run.value("started_at", Json()).dump()};
+}
+
 void ExecutionHistory::adopt(const Json& saved) const {
-  std::error_code error;
-  if (fs::exists(_path, error) || fs::exists(rotated(_path), error)) return;
-  for (const Json& run : saved) append(run);
+  if (saved.empty()) return;
+  std::set<std::pair<std::string, std::string>> known;
+  for (const Json& run : read()) known.insert(execution_key(run));
+  for (const Json& run : saved) {
+    if (known.insert(execution_key(run)).second) append(run);
+  }
 }
 
 Json ExecutionHistory::read() const {

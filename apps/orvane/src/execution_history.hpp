@@ -5,10 +5,15 @@
 // "schedule_history.jsonl.1" (replacing the one before) and a new one begins.
 #include <cstdint>
 #include <filesystem>
+#include <string>
+#include <utility>
 
 #include "output.hpp"
 
 namespace orvane::app {
+
+// What makes two records the same execution: its job and its start.
+std::pair<std::string, std::string> execution_key(const Json& run);
 
 class ExecutionHistory {
  public:
@@ -19,9 +24,9 @@ class ExecutionHistory {
   // Appends the execution's dictionary form as one line, written through to the disk. Throws
   // Failure when it cannot.
   void append(const Json& execution) const;
-  // Takes `saved` (the executions the state file holds) as the first lines when there is no
-  // history yet: before the first run that records here they are the only record of earlier
-  // runs, and the scheduler's next save drops them.
+  // Appends the executions of `saved` (those the state file holds) that the history lacks: the
+  // scheduler's next save drops them, and a run stopped between saving an execution and reporting
+  // it, or one that could not append, has them nowhere else.
   void adopt(const Json& saved) const;
   // Every recorded execution, oldest first. Lines that are not JSON objects (the last line of a
   // process killed while writing) are skipped.

@@ -86,15 +86,11 @@ void print_executions(const Json& executions) {
 // start time.
 Json all_executions(const std::filesystem::path& data_dir) {
   Json runs = ExecutionHistory(data_dir).read();
-  const auto key = [](const Json& run) {
-    return std::make_pair(run.value("job_id", Json()).dump(),
-                          run.value("started_at", Json()).dump());
-  };
   std::set<std::pair<std::string, std::string>> known;
-  for (const Json& run : runs) known.insert(key(run));
+  for (const Json& run : runs) known.insert(execution_key(run));
   Json merged = Json::array();
   for (Json& run : saved_executions(data_dir)) {
-    if (!known.contains(key(run))) merged.push_back(std::move(run));
+    if (!known.contains(execution_key(run))) merged.push_back(std::move(run));
   }
   for (Json& run : runs) merged.push_back(std::move(run));
   const auto started = [](const Json& run) {

@@ -68,7 +68,8 @@ bool firings_under_way() {
 }  // namespace
 
 void run_scheduler(const std::filesystem::path& data_dir, bool json) {
-  SchedulerLock lock(data_dir, std::chrono::milliseconds(0));
+  // A moment's patience: `schedule stats` probes the lock for as long as a system call takes.
+  SchedulerLock lock(data_dir, std::chrono::milliseconds(250));
   lock.announce_runner();
   const ExecutionHistory history(data_dir);
   std::unique_ptr<host::LlmClient> model = model_configured() ? make_model_client() : nullptr;

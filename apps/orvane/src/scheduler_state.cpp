@@ -6,6 +6,7 @@
 
 #include "execution_history.hpp"
 #include "json_input.hpp"
+#include "orvane/common/json_read.hpp"
 #include "terminal_text.hpp"
 
 namespace orvane::app {
@@ -67,8 +68,9 @@ Json saved_executions(const fs::path& data_dir) {
   if (!fs::exists(path, error)) return runs;
   Json state;
   try {
-    state = parse_json_input(read_input_file(path), path.string());
-  } catch (const Failure&) {
+    // Read as the scheduler reads it: Python's NaN and Infinity included.
+    state = common::parse_python_json(read_input_file(path));
+  } catch (const std::exception&) {
     return runs;  // see above
   }
   if (!state.is_object() || !state.contains("executions") || !state["executions"].is_array()) {

@@ -19,7 +19,7 @@ std::unique_ptr<scheduler::Scheduler> open_scheduler(
     scheduler::JobEventCallback on_event = nullptr);
 
 // open_scheduler for a command that will save the state (holding `lock`): the executions the
-// state file holds, which the save drops, go to the history file first if it has none yet.
+// state file holds, which the save drops, go to the history file first where it lacks them.
 std::unique_ptr<scheduler::Scheduler> open_scheduler_to_save(
     const SchedulerLock& lock, const std::filesystem::path& data_dir,
     scheduler::JobFireCallback on_fire = nullptr, scheduler::JobEventCallback on_event = nullptr);

@@ -11,6 +11,7 @@
 #include "quiet_logger.hpp"
 #include "skill_examples.hpp"
 #include "skill_key_hints.hpp"
+#include "terminal_text.hpp"
 #include "text_table.hpp"
 
 namespace orvane::app {
@@ -48,14 +49,14 @@ void print_result(const Cli& cli, bool success, const std::string& message) {
 void log_learning(SkillCreator& creator, const std::string& name, const std::string& reason,
                   const std::optional<Json>& details) {
   if (!creator.get_skill_source(name)) {
-    std::cerr << "orvane: warning: no saved skill named '" << name
+    std::cerr << "orvane: warning: no saved skill named '" << terminal_safe(name)
               << "'; the learning is recorded all the same\n";
   }
   QuietLogger quiet("orvane.skills.creator");
   creator.log_learning(name, reason, details);
   for (const std::string& problem : quiet.problems()) {
     if (problem.starts_with("Failed to save")) throw Failure(problem);
-    std::cerr << "orvane: warning: " << problem << '\n';
+    std::cerr << "orvane: warning: " << terminal_safe(problem) << '\n';
   }
 }
 
@@ -159,7 +160,11 @@ void add_skill_commands(Cli& cli) {
   cli.on(learn, [&cli, options, creator] {
     std::optional<Json> details;
     if (options->details) {
-      details = parse_json_input(*options->details, "--details");
+      try {
+        details = parse_json_input(*options->details, "--details");
+      } catch (const Failure& error) {
+        throw UsageError(error.what());
+      }
       if (!details->is_object()) throw UsageError("--details must be a JSON object");
     }
     auto made = creator();

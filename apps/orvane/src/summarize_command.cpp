@@ -11,6 +11,7 @@
 #include "quiet_logger.hpp"
 #include "run_async.hpp"
 #include "summarize.hpp"
+#include "terminal_text.hpp"
 
 namespace orvane::app {
 namespace {
@@ -36,10 +37,13 @@ void print_record(const Json& record) {
     if (value.is_array()) {
       std::cout << key << ":" << (value.empty() ? " (none)" : "") << '\n';
       for (const Json& item : value) {
-        std::cout << "  - " << (item.is_string() ? item.get<std::string>() : item.dump()) << '\n';
+        std::cout << "  - "
+                  << terminal_safe(item.is_string() ? item.get<std::string>() : item.dump())
+                  << '\n';
       }
     } else {
-      std::cout << key << ": " << (value.is_string() ? value.get<std::string>() : value.dump())
+      std::cout << terminal_safe(key) << ": "
+                << terminal_safe(value.is_string() ? value.get<std::string>() : value.dump())
                 << '\n';
     }
   }

@@ -66,13 +66,21 @@ TEST_F(Cli, HistoryOutlivesLaterCommandsAndSurvivesTornLinesAndRotation) {
   EXPECT_EQ(run.finish().exit_code, 0);
   EXPECT_TRUE(orvane_json({"schedule", "stats"})["scheduler_process"].is_null());
 
+  // An execution only the state file holds (a run stopped before it reported it), with a number
+  // as Python writes one that is not finite, is kept though the history file exists.
+  state = Json::parse(read_text(data / "scheduler.json"));
+  state["executions"] = {execution("k", 30, "saved only")};
+  std::string saved = state.dump();
+  saved.replace(saved.find("\"error\":\"\""), 10, "\"error\":\"\",\"duration\":NaN");
+  write_text(data / "scheduler.json", saved);
   orvane_json({"schedule", "remove", "later"});
   const Json runs = orvane_json({"schedule", "history", "--limit", "0"});
-  ASSERT_EQ(runs.size(), 3u) << runs.dump().substr(0, 500);
+  ASSERT_EQ(runs.size(), 4u) << runs.dump().substr(0, 500);
   EXPECT_EQ(runs[0]["job_id"], "s");
   EXPECT_EQ(runs[1]["job_id"], "b");
-  EXPECT_EQ(runs[2]["job_id"], job["id"]);
-  EXPECT_EQ(runs[2]["result"], "Completed");
+  EXPECT_EQ(runs[2]["job_id"], "k");
+  EXPECT_EQ(runs[3]["job_id"], job["id"]);
+  EXPECT_EQ(runs[3]["result"], "Completed");
   EXPECT_EQ(read_text(history + ".1").find("rotated out"), std::string::npos);
 }
 
