@@ -1,7 +1,6 @@
 #pragma once
-// The character properties behind unicode.hpp come from utf8proc where the system has it and from
-// tables made at build time from the Unicode Character Database elsewhere; this is their one
-// helper that is not public.
+// The character properties behind unicode.hpp come from tables made at build time from the
+// Unicode Character Database; this is their one helper that is not public.
 
 namespace orvane::common {
 
