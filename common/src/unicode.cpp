@@ -45,18 +45,25 @@ std::size_t sequence_at(std::string_view text, std::size_t pos, bool& valid) {
 
 // Decodes one code point at `pos`; throws UnicodeError for malformed input (surrogates included).
 char32_t next_code_point(std::string_view text, std::size_t& pos) {
-  bool valid = true;
-  const auto size = sequence_at(text, pos, valid);
-  if (!valid) throw UnicodeError("invalid UTF-8 at byte " + std::to_string(pos));
-  const auto lead = static_cast<unsigned char>(text[pos]);
-  char32_t c = size == 1 ? lead : lead & (0x7F >> size);
-  for (std::size_t i = 1; i < size; ++i)
-    c = (c << 6) | (static_cast<unsigned char>(text[pos + i]) & 0x3F);
+  char32_t c = 0;
+  const auto size = decode_utf8_at(text, pos, c);
+  if (size == 0) throw UnicodeError("invalid UTF-8 at byte " + std::to_string(pos));
   pos += size;
   return c;
 }
 
 }  // namespace
+
+std::size_t decode_utf8_at(std::string_view text, std::size_t pos, char32_t& code) {
+  bool valid = true;
+  const auto size = sequence_at(text, pos, valid);
+  if (!valid) return 0;
+  const auto lead = static_cast<unsigned char>(text[pos]);
+  code = size == 1 ? lead : lead & (0x7F >> size);
+  for (std::size_t i = 1; i < size; ++i)
+    code = (code << 6) | (static_cast<unsigned char>(text[pos + i]) & 0x3F);
+  return size;
+}
 
 std::u32string decode_utf8(std::string_view text) {
   std::u32string out;

@@ -6,6 +6,7 @@
 
 #include <thread>
 
+#include "orvane/common/unicode.hpp"
 #include "tour/tour.hpp"
 
 namespace orvane::app::tour {
@@ -17,26 +18,11 @@ char32_t keysym_character(KeySym keysym) {
   if ((keysym >= 0x20 && keysym <= 0x7e) || (keysym >= 0xa0 && keysym <= 0xff)) {
     return static_cast<char32_t>(keysym);
   }
-  if ((keysym & 0xff000000) == 0x01000000) return static_cast<char32_t>(keysym & 0x00ffffff);
-  return 0;
-}
-
-void append_utf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
+  if ((keysym & 0xff000000) == 0x01000000) {
+    const auto c = static_cast<char32_t>(keysym & 0x00ffffff);
+    if (c <= 0x10ffff && (c < 0xd800 || c > 0xdfff)) return c;  // a Unicode scalar value
   }
+  return 0;
 }
 
 }  // namespace
@@ -154,7 +140,7 @@ void ProbeWindow::_key_press(XKeyEvent& event) {
     return;
   }
   if (event.state & ControlMask) return;
-  if (const char32_t c = keysym_character(keysym)) append_utf8(_text, c);
+  if (const char32_t c = keysym_character(keysym)) _text += common::encode_utf8(c);
 }
 
 void ProbeWindow::_paste_arrived(const XSelectionEvent& event) {

@@ -15,6 +15,9 @@ class UnicodeError : public std::invalid_argument {
 };
 
 std::u32string decode_utf8(std::string_view text);
+// The byte length of the well-formed sequence at `pos`, with its code point in `code`; 0 when the
+// bytes there are not one (`pos` must be inside `text`).
+std::size_t decode_utf8_at(std::string_view text, std::size_t pos, char32_t& code);
 std::string encode_utf8(std::u32string_view text);
 std::string encode_utf8(char32_t code_point);
 bool is_valid_utf8(std::string_view text);
