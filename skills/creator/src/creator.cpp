@@ -1,5 +1,6 @@
 // Creating simple skills: validation, the skill file, the registry and the log entry.
 #include "orvane/skills/creator.hpp"
+#include "orvane/common/path_text.hpp"
 
 #include <memory>
 
@@ -39,7 +40,7 @@ CreationResult SkillCreator::create_skill(SkillBlueprint& blueprint,
   const auto [valid, errors] = validate_blueprint(blueprint);
   if (!valid) return {false, validation_message(errors), nullptr};
 
-  const auto file = SKILLS_DIR / (blueprint.name + ".json");
+  const auto file = SKILLS_DIR / common::path_from_utf8(blueprint.name + ".json");
   std::error_code error;
   if (std::filesystem::exists(file, error)) {
     if (const auto version = next_version(file)) {
@@ -55,7 +56,7 @@ CreationResult SkillCreator::create_skill(SkillBlueprint& blueprint,
   } catch (const std::exception& failure) {
     return {false, std::string("Failed to save skill: ") + failure.what(), nullptr};
   }
-  creator_log().info("{}", "Saved skill to " + file.string());
+  creator_log().info("{}", "Saved skill to " + common::utf8_of(file));
 
   if (registry != nullptr) {
     registry->register_skill(skill);

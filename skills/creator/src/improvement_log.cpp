@@ -7,6 +7,7 @@
 #include "orvane/common/json_read.hpp"
 #include "orvane/common/json_utf8.hpp"
 #include "orvane/common/local_time.hpp"
+#include "orvane/common/path_text.hpp"
 #include "orvane/common/set_aside.hpp"
 #include "orvane/host/clock.hpp"
 #include "skill_object.hpp"
@@ -122,7 +123,8 @@ void SkillCreator::_load_improvement_log() {
     // The next save would replace the file with the empty log: keep what it held.
     try {
       const auto target = common::set_aside(IMPROVEMENT_LOG, host::clock().local_now());
-      creator_log().warn("{}", "Unreadable improvement log set aside as " + target.string());
+      creator_log().warn("{}",
+                         "Unreadable improvement log set aside as " + common::utf8_of(target));
     } catch (const std::filesystem::filesystem_error& move_error) {
       creator_log().error("{}",
                           "Failed to set aside improvement log: " + move_error.code().message());

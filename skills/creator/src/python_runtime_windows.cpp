@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "orvane/common/path_text.hpp"
 #include "python_runtime.hpp"
 
 namespace orvane::skills::python {
@@ -17,11 +18,6 @@ namespace fs = std::filesystem;
 
 // Minor versions looked for by name; 3.8 is the oldest with the calls that are bound.
 constexpr int OLDEST_MINOR = 8, NEWEST_MINOR = 40;
-
-std::string utf8(const fs::path& path) {
-  const auto text = path.u8string();
-  return {text.begin(), text.end()};
-}
 
 std::wstring dll_name(int minor) {
   return L"python3" + std::to_wstring(minor) + L".dll";
@@ -45,8 +41,8 @@ Library found(HMODULE module, const fs::path& path) {
               [module](const char* name) {
                 return reinterpret_cast<void*>(::GetProcAddress(module, name));
               },
-          .path = utf8(path),
-          .home = utf8(home)};
+          .path = common::utf8_of(path),
+          .home = common::utf8_of(home)};
 }
 
 std::optional<Library> load(const fs::path& path) {
@@ -144,8 +140,8 @@ Library find_library() {
   if (auto loaded = already_loaded()) return *loaded;
   if (const auto chosen = environment(L"ORVANE_PYTHON_LIBRARY")) {
     if (auto library = load(*chosen)) return *library;
-    return {.error = "cannot load " + utf8(*chosen) + " (ORVANE_PYTHON_LIBRARY), error " +
-                     std::to_string(::GetLastError())};
+    return {.error = "cannot load " + common::utf8_of(*chosen) +
+                     " (ORVANE_PYTHON_LIBRARY), error " + std::to_string(::GetLastError())};
   }
   for (const auto& install : registered()) {
     if (auto library = load(install.dll)) return *library;

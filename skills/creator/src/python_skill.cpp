@@ -4,6 +4,7 @@
 #include "names.hpp"
 #include "orvane/common/file_io.hpp"
 #include "orvane/common/json_read.hpp"
+#include "orvane/common/path_text.hpp"
 #include "orvane/common/unicode.hpp"
 #include "orvane/skills/creator.hpp"
 #include "python_syntax.hpp"
@@ -75,8 +76,8 @@ CreationResult SkillCreator::_create_python_skill(const json& data, host::SkillR
   }
   if (!errors.empty()) return {false, validation_message(errors), nullptr};
 
-  const auto script = SKILLS_DIR / (name + ".py");
-  const auto metadata_file = SKILLS_DIR / (name + ".json");
+  const auto script = SKILLS_DIR / common::path_from_utf8(name + ".py");
+  const auto metadata_file = SKILLS_DIR / common::path_from_utf8(name + ".json");
   std::int64_t version = 1;
   std::error_code error;
   if (std::filesystem::exists(metadata_file, error))
@@ -88,7 +89,7 @@ CreationResult SkillCreator::_create_python_skill(const json& data, host::SkillR
   } catch (const std::exception& failure) {
     return {false, std::string("Failed to save script: ") + failure.what(), nullptr};
   }
-  creator_log().info("{}", "Saved Python skill script: " + script.string());
+  creator_log().info("{}", "Saved Python skill script: " + common::utf8_of(script));
 
   const json category = member_or(data, "category", "custom");
   const json triggers = member_or(data, "triggers", json::array());
@@ -109,7 +110,7 @@ CreationResult SkillCreator::_create_python_skill(const json& data, host::SkillR
   } catch (const std::exception& failure) {
     return {false, std::string("Failed to save metadata: ") + failure.what(), nullptr};
   }
-  creator_log().info("{}", "Saved Python skill metadata: " + metadata_file.string());
+  creator_log().info("{}", "Saved Python skill metadata: " + common::utf8_of(metadata_file));
 
   const std::size_t lines = common::splitlines(code).size();
   _log_improvement(new_entry(version > 1 ? "updated" : "created", name, reason,

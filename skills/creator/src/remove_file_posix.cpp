@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "orvane/common/path_text.hpp"
 #include "remove_file.hpp"
 
 namespace orvane::skills {
@@ -11,7 +12,7 @@ void remove_file(const std::filesystem::path& path) {
   // unlink, not remove: a directory of that name is no file to delete.
   if (::unlink(path.c_str()) != 0) {
     throw std::system_error(errno, std::generic_category(),
-                            "cannot remove '" + path.string() + "'");
+                            "cannot remove '" + common::utf8_of(path) + "'");
   }
 }
 

@@ -5,6 +5,7 @@
 #include "improvement.hpp"
 #include "log.hpp"
 #include "names.hpp"
+#include "orvane/common/path_text.hpp"
 #include "orvane/skills/creator.hpp"
 #include "remove_file.hpp"
 #include "skill_object.hpp"
@@ -21,7 +22,7 @@ std::vector<fs::path> json_files(const fs::path& dir) {
   std::vector<fs::path> files;
   std::error_code error;
   for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
-    const auto name = it->path().filename().string();
+    const auto name = common::utf8_of(it->path().filename());
     if (name.ends_with(".json")) files.push_back(it->path());
   }
   std::sort(files.begin(), files.end());
@@ -29,7 +30,7 @@ std::vector<fs::path> json_files(const fs::path& dir) {
 }
 
 std::string stem_of(const fs::path& file) {
-  const auto name = file.filename().string();
+  const auto name = common::utf8_of(file.filename());
   return name.substr(0, name.size() - 5);
 }
 
@@ -44,7 +45,8 @@ std::vector<std::shared_ptr<DynamicSkill>> SkillCreator::load_saved_skills() con
       skills.push_back(std::make_shared<DynamicSkill>(std::move(blueprint)));
       creator_log().info("{}", "Loaded saved skill: " + loaded);
     } catch (const std::exception& error) {
-      creator_log().warn("{}", "Failed to load skill from " + file.string() + ": " + error.what());
+      creator_log().warn(
+          "{}", "Failed to load skill from " + common::utf8_of(file) + ": " + error.what());
     }
   }
   return skills;
@@ -58,7 +60,7 @@ std::size_t SkillCreator::load_into_registry(host::SkillRegistry& registry) cons
 
 DeletionResult SkillCreator::delete_skill(const std::string& name, host::SkillRegistry* registry) {
   if (!is_safe_file_stem(name)) return {false, "Invalid skill name: " + name};
-  const auto file = SKILLS_DIR / (name + ".json");
+  const auto file = SKILLS_DIR / common::path_from_utf8(name + ".json");
   std::error_code error;
   if (!fs::exists(file, error)) return {false, "Skill '" + name + "' not found"};
   try {
@@ -85,7 +87,7 @@ std::vector<json> SkillCreator::list_saved_skills() const {
                          {"triggers", blueprint.triggers},
                          {"steps_count", blueprint.steps.size()},
                          {"reason", blueprint.reason},
-                         {"file", file.string()}});
+                         {"file", common::utf8_of(file)}});
     } catch (const std::exception&) {
       // A file that cannot be read is simply not listed.
     }
@@ -96,7 +98,7 @@ std::vector<json> SkillCreator::list_saved_skills() const {
 std::optional<json> SkillCreator::get_skill_source(const std::string& name) const {
   if (!is_safe_file_stem(name)) return std::nullopt;
   try {
-    return read_json_object(SKILLS_DIR / (name + ".json"));
+    return read_json_object(SKILLS_DIR / common::path_from_utf8(name + ".json"));
   } catch (const std::exception&) {
     return std::nullopt;
   }

@@ -301,12 +301,12 @@ TEST_F(CreatorTest, NamesThatCouldLeaveTheSkillsDirectoryAreRefusedAndTouchNothi
 }
 
 TEST_F(CreatorTest, TheProcessWideCreatorIsMadeOnceInTheHomeDirectory) {
-  const std::string old_home = getenv("HOME") ? getenv("HOME") : "";
-  set_env("HOME", root.string());
+  const std::string old_home = getenv(HOME_VARIABLE) ? getenv(HOME_VARIABLE) : "";
+  set_env(HOME_VARIABLE, root.string());
   write_text(root / ".orvane" / "improvement_log.json", "[{}]");
   SkillCreator& first = get_skill_creator();
   SkillCreator& second = get_skill_creator();
-  set_env("HOME", old_home);
+  set_env(HOME_VARIABLE, old_home);
   EXPECT_EQ(&first, &second);
   EXPECT_EQ(first.SKILLS_DIR, root / ".orvane" / "skills");
   EXPECT_TRUE(fs::is_directory(root / ".orvane" / "skills"));

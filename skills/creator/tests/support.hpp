@@ -17,6 +17,7 @@
 #include "orvane/host/log.hpp"
 #include "orvane/host/skills.hpp"
 #include "orvane/skills/creator.hpp"
+#include "python_syntax.hpp"
 
 namespace orvane::skills::testing {
 
@@ -49,11 +50,18 @@ struct RecordingRegistry : host::SkillRegistry {
   }
 };
 
+// For tests that compile scripts: they need a Python runtime, which a Windows machine may lack.
+#define SKIP_WITHOUT_PYTHON() \
+  if (python_missing()) GTEST_SKIP() << "skipped: no Python 3 runtime found"
+
+// The variable that names the home directory, and setting a variable.
 #ifdef _WIN32
+constexpr const char* HOME_VARIABLE = "USERPROFILE";
 inline void set_env(const char* name, const std::string& value) {
   _putenv_s(name, value.c_str());
 }
 #else
+constexpr const char* HOME_VARIABLE = "HOME";
 inline void set_env(const char* name, const std::string& value) {
   setenv(name, value.c_str(), 1);
 }
