@@ -43,6 +43,7 @@ std::map<fs::path, std::string> files_under(const fs::path& dir) {
 }
 
 TEST_F(CreatorTest, BadSkillObjectsGetAClearAnswerAndRefusalsLeaveTheFilesAsTheyWere) {
+  SKIP_WITHOUT_PYTHON();
   SkillCreator creator(data);
   ASSERT_TRUE(creator.create_from_dict(simple_skill("kept")).success);
   ASSERT_TRUE(creator.create_from_dict(script("kept_script")).success);
@@ -157,6 +158,7 @@ TEST_F(CreatorTest, BadSkillObjectsGetAClearAnswerAndRefusalsLeaveTheFilesAsThey
 // Stored files written by hand or by another version: what loading makes of them, what listing
 // shows, and the version that replacing them gives.
 TEST_F(CreatorTest, StoredFilesOfTheWrongKindLoadListAndUpdateAlike) {
+  SKIP_WITHOUT_PYTHON();
   struct Case {
     const char* what;
     std::string version;  // the JSON text of the stored "version"

@@ -10,6 +10,7 @@ json script_skill(const std::string& name, const std::string& code = CODE) {
 }
 
 TEST_F(CreatorTest, AScriptSkillIsCheckedStoredWithItsMetadataAndLogged) {
+  SKIP_WITHOUT_PYTHON();
   SkillCreator creator(data);
   RecordingRegistry registry;
   const auto [ok, message, skill] = creator.create_from_dict(script_skill("greet"), &registry);
@@ -91,6 +92,7 @@ TEST_F(CreatorTest, AScriptSkillIsCheckedStoredWithItsMetadataAndLogged) {
 }
 
 TEST_F(CreatorTest, ScriptChecksReportEveryProblemInOrder) {
+  SKIP_WITHOUT_PYTHON();
   SkillCreator creator(data);
   const auto failed = [&](const json& input) {
     const auto result = creator.create_from_dict(input);
@@ -130,6 +132,7 @@ TEST_F(CreatorTest, ScriptChecksReportEveryProblemInOrder) {
 }
 
 TEST_F(CreatorTest, CompilerFailuresOtherThanSyntaxReachTheCallerTyped) {
+  SKIP_WITHOUT_PYTHON();
   SkillCreator creator(data);
   const std::vector<std::tuple<std::string, std::string, std::string>> cases = {
       {CODE + std::string(1, '\0'), "ValueError", "source code string cannot contain null bytes"},
@@ -147,6 +150,7 @@ TEST_F(CreatorTest, CompilerFailuresOtherThanSyntaxReachTheCallerTyped) {
 }
 
 TEST_F(CreatorTest, ScriptSkillWritesThatFailAreReported) {
+  SKIP_WITHOUT_PYTHON();
   SkillCreator creator(data);
   fs::create_directories(skills_dir() / "dir.py");
   auto result = creator.create_from_dict(script_skill("dir"));
