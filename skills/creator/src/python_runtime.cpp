@@ -12,13 +12,18 @@ class Binder {
   template <typename T>
   void operator()(T& slot, const char* name, bool required = true) {
     slot = reinterpret_cast<T>(_library.symbol(name));
-    if (slot == nullptr && required) _absent += (_absent.empty() ? "" : ", ") + std::string(name);
+    if (slot == nullptr && required && _absent++ == 0) _first_absent = name;
   }
-  const std::string& absent() const { return _absent; }
+  // "" when every required symbol is there, else the first absent one and how many more.
+  std::string absent() const {
+    if (_absent == 0) return "";
+    return _first_absent + (_absent > 1 ? " and " + std::to_string(_absent - 1) + " more" : "");
+  }
 
  private:
   const Library& _library;
-  std::string _absent;
+  std::string _first_absent;
+  int _absent = 0;
 };
 
 #define ORVANE_BIND(name, ...) bind(api.name, #name __VA_OPT__(, ) __VA_ARGS__)
