@@ -31,17 +31,18 @@ SchedulerLock::SchedulerLock(const std::filesystem::path& data_dir,
                              std::chrono::milliseconds patience) {
   std::filesystem::create_directories(data_dir);
   const auto path = lock_file(data_dir);
-  _fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (_fd < 0) throw Failure("cannot open " + path.string() + ": " + std::strerror(errno));
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) throw Failure("cannot open " + path.string() + ": " + std::strerror(errno));
+  _file = fd;
   const auto deadline = std::chrono::steady_clock::now() + patience;
-  while (::flock(_fd, LOCK_EX | LOCK_NB) != 0) {
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK && errno != EINTR) {
       const int error = errno;
-      ::close(_fd);
+      ::close(fd);
       throw Failure("cannot lock " + path.string() + ": " + std::strerror(error));
     }
     if (std::chrono::steady_clock::now() >= deadline) {
-      ::close(_fd);
+      ::close(fd);
       std::string holder;
       if (const auto runner = find_scheduler_runner(data_dir)) {
         holder = " (process " + std::to_string(runner->pid) + " runs 'orvane schedule run')";
@@ -52,12 +53,12 @@ SchedulerLock::SchedulerLock(const std::filesystem::path& data_dir,
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  clear_runner_record(_fd);  // left by a scheduler that was killed
+  clear_runner_record(fd);  // left by a scheduler that was killed
 }
 
 SchedulerLock::~SchedulerLock() {
-  clear_runner_record(_fd);
-  ::close(_fd);  // releases the lock
+  clear_runner_record(static_cast<int>(_file));
+  ::close(static_cast<int>(_file));  // releases the lock
 }
 
 void SchedulerLock::announce_runner() {
@@ -65,7 +66,8 @@ void SchedulerLock::announce_runner() {
       std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch());
   const std::string record =
       Json{{"pid", static_cast<long>(::getpid())}, {"started_at", now.count()}}.dump() + '\n';
-  if (::pwrite(_fd, record.data(), record.size(), 0) != static_cast<ssize_t>(record.size())) {
+  if (::pwrite(static_cast<int>(_file), record.data(), record.size(), 0) !=
+      static_cast<ssize_t>(record.size())) {
     throw Failure(std::string("cannot record the scheduler process: ") + std::strerror(errno));
   }
 }
