@@ -21,8 +21,10 @@ function(orvane_header_only name)
                                            ${ARGN})
 endfunction()
 
-# Asio needs Winsock; Boost.UUID's random generator the system's (bcrypt).
-orvane_header_only(Boost::headers INTERFACE_LINK_LIBRARIES "ws2_32;mswsock;bcrypt")
+# Asio needs Winsock (mswsock for AcceptEx); Boost.UUID's random generator the system's (bcrypt).
+# A list does not pass through set_target_properties, which reads it as more name-value pairs.
+orvane_header_only(Boost::headers)
+target_link_libraries(Boost::headers INTERFACE ws2_32 mswsock bcrypt)
 orvane_header_only(nlohmann_json::nlohmann_json)
 orvane_header_only(CLI11::CLI11)
 orvane_header_only(fmt::fmt INTERFACE_COMPILE_DEFINITIONS FMT_HEADER_ONLY)

@@ -5,28 +5,12 @@
 #include <string>
 
 #include "orvane/host/config.hpp"
+#include "win_text.hpp"
 
 namespace orvane::host {
-namespace {
-
-// The variable's value as UTF-16 (a path built from it keeps every character), or empty.
-std::wstring environment_variable(const wchar_t* name) {
-  std::wstring value(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD needed = ::GetEnvironmentVariableW(name, value.data(), value.size());
-    if (needed == 0) return {};
-    if (needed < value.size()) {
-      value.resize(needed);
-      return value;
-    }
-    value.resize(needed);  // too small: `needed` counts the terminating null
-  }
-}
-
-}  // namespace
 
 std::filesystem::path home_dir() {
-  if (std::wstring home = environment_variable(L"USERPROFILE"); !home.empty()) return home;
+  if (std::wstring home = win::environment_variable(L"USERPROFILE"); !home.empty()) return home;
   PWSTR profile = nullptr;
   const HRESULT result = ::SHGetKnownFolderPath(FOLDERID_Profile, 0, nullptr, &profile);
   std::filesystem::path found;
