@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "orvane/host/loop.hpp"
+#include "system_time.hpp"
 
 namespace orvane::host {
 namespace asio = boost::asio;
@@ -22,8 +23,7 @@ LocalTime Clock::local_now() const {
     micros -= 1000000;
     ++secs;
   }
-  std::tm tm{};
-  localtime_r(&secs, &tm);
+  const std::tm tm = local_tm(secs);
   using namespace std::chrono;
   const local_days day{year{tm.tm_year + 1900} / month{static_cast<unsigned>(tm.tm_mon + 1)} /
                        static_cast<unsigned>(tm.tm_mday)};

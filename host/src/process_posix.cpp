@@ -11,39 +11,16 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
 
-#include "orvane/common/py_text.hpp"
+#include "process_text.hpp"
 
 extern char** environ;
 
 namespace orvane::host {
 namespace {
-
-// Python's repr of the argument list, as its subprocess errors show it.
-std::string args_repr(const std::vector<std::string>& args) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (i) out += ", ";
-    out += '\'';
-    for (char c : args[i]) {
-      if (c == '\'' || c == '\\') out += '\\';
-      out += c;
-    }
-    out += '\'';
-  }
-  return out + "]";
-}
-
-std::string seconds_text(double seconds) {
-  if (seconds == std::floor(seconds) && std::abs(seconds) < 1e15) {
-    return std::to_string(static_cast<long long>(seconds));
-  }
-  return common::py_repr(seconds);
-}
 
 struct Fd {
   int fd = -1;
@@ -163,8 +140,7 @@ ProcessResult run_process(const std::vector<std::string>& args, const ProcessOpt
       if (left.count() <= 0) {
         ::kill(pid, SIGKILL);
         ::waitpid(pid, &status, 0);
-        throw ProcessTimeout("Command '" + args_repr(args) + "' timed out after " +
-                             seconds_text(options.timeout_seconds) + " seconds");
+        throw ProcessTimeout(process_text::timed_out(args, options.timeout_seconds));
       }
       const int left_ms = static_cast<int>(std::min<long long>(left.count() + 1, 1 << 30));
       wait_ms = wait_ms < 0 ? left_ms : std::min(wait_ms, left_ms);
@@ -204,11 +180,10 @@ ProcessResult run_process(const std::vector<std::string>& args, const ProcessOpt
 
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   if (options.check && result.exit_code != 0) {
-    ProcessExitError error(
-        WIFSIGNALED(status) ? "Command '" + args_repr(args) + "' died with signal " +
-                                  std::to_string(WTERMSIG(status)) + "."
-                            : "Command '" + args_repr(args) + "' returned non-zero exit status " +
-                                  std::to_string(result.exit_code) + ".");
+    ProcessExitError error(WIFSIGNALED(status)
+                               ? "Command '" + process_text::args_repr(args) +
+                                     "' died with signal " + std::to_string(WTERMSIG(status)) + "."
+                               : process_text::exit_status(args, result.exit_code));
     error.exit_code = result.exit_code;
     throw error;
   }
