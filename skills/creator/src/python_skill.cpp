@@ -16,6 +16,14 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
+// Script skills are checked by compiling them, which takes a Python runtime; without one they are
+// refused before anything is written. `why` says what was looked for.
+std::string no_python_message(const std::string& why) {
+  return "Python 3 runtime not found: install Python 3 (python.org) or set ORVANE_PYTHON_LIBRARY "
+         "to its library, then create the skill again; simple skills need no Python (" +
+         why + ")";
+}
+
 json member_or(const json& object, const char* key, json fallback) {
   const auto it = object.find(key);
   return it == object.end() ? fallback : *it;
@@ -60,6 +68,7 @@ CreationResult SkillCreator::_create_python_skill(const json& data, host::SkillR
     errors.emplace_back("Code must define a run() function");
   }
   if (!code.empty()) {
+    if (const auto missing = python_missing()) return {false, no_python_message(*missing), nullptr};
     if (const auto syntax_error = python_syntax_error(code, name + ".py")) {
       errors.push_back("Syntax error in code: " + *syntax_error);
     }

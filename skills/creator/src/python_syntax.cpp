@@ -1,6 +1,3 @@
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
-// Python.h comes first, as the C API asks.
 #include "python_syntax.hpp"
 
 #include <algorithm>
@@ -8,9 +5,17 @@
 
 #include "orvane/common/unicode.hpp"
 #include "orvane/skills/creator.hpp"
+#include "python_runtime.hpp"
 
 namespace orvane::skills {
 namespace {
+
+using python::Py_ssize_t;
+using python::PyObject;
+
+const python::Api& py() {
+  return *python::runtime().api;
+}
 
 // One owned reference.
 class Ref {
@@ -18,7 +23,9 @@ class Ref {
   explicit Ref(PyObject* object = nullptr) : _object(object) {}
   Ref(const Ref&) = delete;
   Ref& operator=(const Ref&) = delete;
-  ~Ref() { Py_XDECREF(_object); }
+  ~Ref() {
+    if (_object != nullptr) py().Py_DecRef(_object);
+  }
   PyObject* get() const { return _object; }
   PyObject** out() { return &_object; }
   explicit operator bool() const { return _object != nullptr; }
@@ -27,15 +34,84 @@ class Ref {
   PyObject* _object;
 };
 
-// str(object) as UTF-8; lone surrogates are written as escapes rather than failing.
-std::string str_of(PyObject* object) {
-  Ref text(PyObject_Str(object));
-  Ref bytes(text ? PyUnicode_AsEncodedString(text.get(), "utf-8", "backslashreplace") : nullptr);
-  if (!bytes) {
-    PyErr_Clear();
-    return "<unprintable " + std::string(Py_TYPE(object)->tp_name) + ">";
+// A text object as UTF-8; lone surrogates are written as escapes rather than failing.
+std::optional<std::string> utf8_of(PyObject* text) {
+  Ref bytes(text ? py().PyUnicode_AsEncodedString(text, "utf-8", "backslashreplace") : nullptr);
+  const char* data = bytes ? py().PyBytes_AsString(bytes.get()) : nullptr;
+  if (data == nullptr) {
+    py().PyErr_Clear();
+    return std::nullopt;
   }
-  return std::string(PyBytes_AS_STRING(bytes.get()), std::size_t(PyBytes_GET_SIZE(bytes.get())));
+  return std::string(data, std::size_t(py().PyBytes_Size(bytes.get())));
+}
+
+// The __name__ of a type, such as "ValueError".
+std::string type_name(PyObject* type) {
+  Ref name(py().PyObject_GetAttrString(type, "__name__"));
+  return utf8_of(name.get()).value_or("?");
+}
+
+// str(object) as UTF-8.
+std::string str_of(PyObject* object) {
+  Ref text(py().PyObject_Str(object));
+  if (auto out = utf8_of(text.get())) return *out;
+  Ref type(py().PyObject_Type(object));
+  return "<unprintable " + type_name(type.get()) + ">";
+}
+
+// UTF-8 as wchar_t text: UTF-16 on Windows, UTF-32 elsewhere.
+std::wstring wide(const std::string& utf8) {
+  std::wstring out;
+  for (char32_t c : common::decode_utf8(utf8)) {
+    if (sizeof(wchar_t) == 2 && c > 0xFFFF) {
+      out += wchar_t(0xD800 + ((c - 0x10000) >> 10));
+      out += wchar_t(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      out += wchar_t(c);
+    }
+  }
+  return out;
+}
+
+[[noreturn]] void cannot_start(const std::string& why) {
+  throw CompileError("RuntimeError", "cannot start the Python interpreter: " + why);
+}
+
+// 3.14 and later: PyInitConfig starts from the isolated configuration.
+void start_with_init_config(const python::Api& api, const std::string& home) {
+  python::PyInitConfig* config = api.PyInitConfig_Create();
+  if (config == nullptr) cannot_start("out of memory");
+  bool done = true;
+  for (const char* option : {"site_import", "install_signal_handlers", "write_bytecode",
+                             "user_site_directory", "pathconfig_warnings"}) {
+    done = done && api.PyInitConfig_SetInt(config, option, 0) == 0;
+  }
+  done = done && (home.empty() || api.PyInitConfig_SetStr(config, "home", home.c_str()) == 0);
+  done = done && api.Py_InitializeFromInitConfig(config) == 0;
+  const char* error = nullptr;
+  if (!done) api.PyInitConfig_GetError(config, &error);
+  const std::string why = error != nullptr ? error : "unknown error";
+  api.PyInitConfig_Free(config);
+  if (!done) cannot_start(why);
+}
+
+// Before 3.14: PyConfig's layout differs between versions, so the isolated pre-configuration
+// (which leaves the process's locale alone) is made by the runtime itself, and the rest is said
+// through the global flags that Py_InitializeEx reads.
+void start_with_flags(const python::Api& api, const std::string& home) {
+  // PyPreConfig, filled and read by the runtime only: room for any version's.
+  alignas(16) unsigned char preconfig[512] = {};
+  api.PyPreConfig_InitIsolatedConfig(preconfig);
+  const python::PyStatus status = api.Py_PreInitialize(preconfig);
+  if (status.type != 0) cannot_start(status.err_msg != nullptr ? status.err_msg : "unknown error");
+  for (int* flag : {api.Py_IsolatedFlag, api.Py_IgnoreEnvironmentFlag, api.Py_NoSiteFlag,
+                    api.Py_NoUserSiteDirectory, api.Py_DontWriteBytecodeFlag, api.Py_FrozenFlag}) {
+    *flag = 1;  // Py_FrozenFlag: no warnings about the search path
+  }
+  // Older runtimes keep the pointer rather than a copy.
+  static const std::wstring wide_home = wide(home);
+  if (!home.empty()) api.Py_SetPythonHome(wide_home.c_str());
+  api.Py_InitializeEx(0);  // 0: no signal handlers
 }
 
 // Starts the interpreter when the process has none: isolated from the environment and the user's
@@ -43,23 +119,15 @@ std::string str_of(PyObject* object) {
 // held only while compiling.
 void ensure_interpreter() {
   static const bool started = [] {
-    if (Py_IsInitialized()) return false;
-    PyConfig config;
-    PyConfig_InitIsolatedConfig(&config);
-    config.site_import = 0;
-    config.install_signal_handlers = 0;
-    config.write_bytecode = 0;
-    config.user_site_directory = 0;
-    config.pathconfig_warnings = 0;
-    // The standard library of the Python this library was built against, whatever is on PATH.
-    PyStatus status = PyConfig_SetBytesString(&config, &config.home, ORVANE_PYTHON_HOME);
-    if (!PyStatus_Exception(status)) status = Py_InitializeFromConfig(&config);
-    PyConfig_Clear(&config);
-    if (PyStatus_Exception(status)) {
-      throw CompileError("RuntimeError", std::string("cannot start the Python interpreter: ") +
-                                             (status.err_msg ? status.err_msg : "unknown error"));
+    const auto& api = py();
+    if (api.Py_IsInitialized()) return false;
+    const std::string& home = python::runtime().home;
+    if (api.PyInitConfig_Create != nullptr) {
+      start_with_init_config(api, home);
+    } else {
+      start_with_flags(api, home);
     }
-    PyEval_SaveThread();
+    api.PyEval_SaveThread();
     return true;
   }();
   (void)started;
@@ -68,24 +136,24 @@ void ensure_interpreter() {
 // Holds the GIL for one scope, from whichever thread.
 class Gil {
  public:
-  Gil() : _state(PyGILState_Ensure()) {}
+  Gil() : _state(py().PyGILState_Ensure()) {}
   Gil(const Gil&) = delete;
   Gil& operator=(const Gil&) = delete;
-  ~Gil() { PyGILState_Release(_state); }
+  ~Gil() { py().PyGILState_Release(_state); }
 
  private:
-  PyGILState_STATE _state;
+  python::PyGILState_STATE _state;
 };
 
 // The pending Python exception as a result: the SyntaxError's text, or a CompileError thrown.
 std::string syntax_error_or_throw() {
   Ref type, value, traceback;
-  PyErr_Fetch(type.out(), value.out(), traceback.out());
-  PyErr_NormalizeException(type.out(), value.out(), traceback.out());
+  py().PyErr_Fetch(type.out(), value.out(), traceback.out());
+  py().PyErr_NormalizeException(type.out(), value.out(), traceback.out());
   if (!type) throw CompileError("SystemError", "the compiler failed without an exception");
   const std::string message = value ? str_of(value.get()) : "";
-  if (PyErr_GivenExceptionMatches(type.get(), PyExc_SyntaxError)) return message;
-  throw CompileError(reinterpret_cast<PyTypeObject*>(type.get())->tp_name, message);
+  if (py().PyErr_GivenExceptionMatches(type.get(), *py().PyExc_SyntaxError)) return message;
+  throw CompileError(type_name(type.get()), message);
 }
 
 // A file name the compiler accepts: it refuses NULs, and this name only labels its messages.
@@ -106,13 +174,13 @@ std::string compiler_file_name(std::string_view filename) {
 // Takes the pending UnicodeDecodeError.
 std::string undecodable_source_message(std::string_view code, const std::string& filename) {
   Ref type, value, traceback;
-  PyErr_Fetch(type.out(), value.out(), traceback.out());
-  PyErr_NormalizeException(type.out(), value.out(), traceback.out());
+  py().PyErr_Fetch(type.out(), value.out(), traceback.out());
+  py().PyErr_NormalizeException(type.out(), value.out(), traceback.out());
   Py_ssize_t begin = 0, end = 1;
-  PyUnicodeDecodeError_GetStart(value.get(), &begin);
-  PyUnicodeDecodeError_GetEnd(value.get(), &end);
-  Ref reason_object(PyUnicodeDecodeError_GetReason(value.get()));
-  PyErr_Clear();
+  py().PyUnicodeDecodeError_GetStart(value.get(), &begin);
+  py().PyUnicodeDecodeError_GetEnd(value.get(), &end);
+  Ref reason_object(py().PyUnicodeDecodeError_GetReason(value.get()));
+  py().PyErr_Clear();
   const std::string reason = reason_object ? str_of(reason_object.get()) : "invalid data";
   const std::size_t first = std::min(std::size_t(begin), code.size() - 1);
   const std::size_t count = std::max<Py_ssize_t>(end - begin, 1);
@@ -135,21 +203,28 @@ std::string undecodable_source_message(std::string_view code, const std::string&
 
 }  // namespace
 
+std::optional<std::string> python_missing() {
+  const auto& runtime = python::runtime();
+  if (runtime.api != nullptr) return std::nullopt;
+  return runtime.missing;
+}
+
 std::optional<std::string> python_syntax_error(std::string_view code, std::string_view filename) {
+  if (const auto missing = python_missing()) throw CompileError("ImportError", *missing);
   ensure_interpreter();
   Gil gil;
   const std::string name = compiler_file_name(filename);
   // Text objects carry their length, so a NUL reaches the compiler instead of ending the code.
-  Ref source(PyUnicode_DecodeUTF8(code.data(), Py_ssize_t(code.size()), "strict"));
-  if (!source && PyErr_ExceptionMatches(PyExc_UnicodeDecodeError))
+  Ref source(py().PyUnicode_DecodeUTF8(code.data(), Py_ssize_t(code.size()), "strict"));
+  if (!source && py().PyErr_ExceptionMatches(*py().PyExc_UnicodeDecodeError))
     return undecodable_source_message(code, name);
-  Ref file(source ? PyUnicode_DecodeUTF8(name.data(), Py_ssize_t(name.size()), "replace")
+  Ref file(source ? py().PyUnicode_DecodeUTF8(name.data(), Py_ssize_t(name.size()), "replace")
                   : nullptr);
-  Ref builtins(file ? PyImport_ImportModule("builtins") : nullptr);
-  Ref compile(builtins ? PyObject_GetAttrString(builtins.get(), "compile") : nullptr);
+  Ref builtins(file ? py().PyImport_ImportModule("builtins") : nullptr);
+  Ref compile(builtins ? py().PyObject_GetAttrString(builtins.get(), "compile") : nullptr);
   if (!compile) return syntax_error_or_throw();
   Ref code_object(
-      PyObject_CallFunction(compile.get(), "OOsii", source.get(), file.get(), "exec", 0, 1));
+      py().PyObject_CallFunction(compile.get(), "OOsii", source.get(), file.get(), "exec", 0, 1));
   if (!code_object) return syntax_error_or_throw();
   return std::nullopt;
 }

@@ -1,14 +1,12 @@
 // The skills directory: loading, listing, showing and deleting stored skills.
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <system_error>
 
 #include "improvement.hpp"
 #include "log.hpp"
 #include "names.hpp"
 #include "orvane/skills/creator.hpp"
+#include "remove_file.hpp"
 #include "skill_object.hpp"
 
 namespace orvane::skills {
@@ -63,10 +61,9 @@ DeletionResult SkillCreator::delete_skill(const std::string& name, host::SkillRe
   const auto file = SKILLS_DIR / (name + ".json");
   std::error_code error;
   if (!fs::exists(file, error)) return {false, "Skill '" + name + "' not found"};
-  // unlink, not remove: a directory of that name is no skill file to delete.
-  if (::unlink(file.c_str()) != 0) {
-    const std::system_error failure(errno, std::generic_category(),
-                                    "cannot remove '" + file.string() + "'");
+  try {
+    remove_file(file);
+  } catch (const std::system_error& failure) {
     return {false, std::string("Failed to delete: ") + failure.what()};
   }
   if (registry != nullptr) registry->_skills.erase(name);

@@ -302,11 +302,11 @@ TEST_F(CreatorTest, NamesThatCouldLeaveTheSkillsDirectoryAreRefusedAndTouchNothi
 
 TEST_F(CreatorTest, TheProcessWideCreatorIsMadeOnceInTheHomeDirectory) {
   const std::string old_home = getenv("HOME") ? getenv("HOME") : "";
-  setenv("HOME", root.c_str(), 1);
+  set_env("HOME", root.string());
   write_text(root / ".orvane" / "improvement_log.json", "[{}]");
   SkillCreator& first = get_skill_creator();
   SkillCreator& second = get_skill_creator();
-  setenv("HOME", old_home.c_str(), 1);
+  set_env("HOME", old_home);
   EXPECT_EQ(&first, &second);
   EXPECT_EQ(first.SKILLS_DIR, root / ".orvane" / "skills");
   EXPECT_TRUE(fs::is_directory(root / ".orvane" / "skills"));

@@ -91,24 +91,6 @@ TEST_F(CreatorTest, ALogThatFailsToLoadIsSetAsideAndTheLogStartsEmpty) {
   EXPECT_EQ(records()[0].rfind("warning: Failed to load improvement log: [json.exception", 0), 0u);
 }
 
-TEST_F(CreatorTest, AReadOnlyDataDirectoryStillCreatesTheSkillAndKeepsTheEntryInMemory) {
-  SkillCreator creator(data);
-  ReadOnlyDir read_only(data);
-  if (!read_only.active) GTEST_SKIP() << "cannot make a directory read-only here";
-  const auto result = creator.create_from_dict(simple_skill());
-  EXPECT_TRUE(result.success);
-  const auto r = records();
-  ASSERT_EQ(r.size(), 2u);
-  EXPECT_EQ(r[1].rfind("warning: Failed to save improvement log: cannot create a temporary file "
-                       "for '" +
-                           log_file().string() + "': ",
-                       0),
-            0u)
-      << r[1];
-  EXPECT_EQ(creator.get_improvement_stats()["skills_created"], 1);
-  EXPECT_FALSE(fs::exists(log_file()));
-}
-
 // Values a host may hand in that a strict reader or writer would choke on later.
 TEST_F(CreatorTest, WhatTheCreatorWritesALaterCreatorReadsBack) {
   const double nan = std::numeric_limits<double>::quiet_NaN();

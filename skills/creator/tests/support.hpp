@@ -1,16 +1,13 @@
 #pragma once
 // Shared test setup: UTC, a virtual clock, a fresh data directory, and a log capture.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/fs.h>
 #include <stdlib.h>
-#include <sys/ioctl.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -52,45 +49,15 @@ struct RecordingRegistry : host::SkillRegistry {
   }
 };
 
-// Makes a directory unwritable while it lives: by mode for ordinary users; root ignores modes,
-// so for root the directory is marked immutable. `active` is false when neither works here.
-class ReadOnlyDir {
- public:
-  explicit ReadOnlyDir(fs::path dir) : _dir(std::move(dir)) {
-    if (::geteuid() != 0) {
-      fs::permissions(_dir, fs::perms::owner_write, fs::perm_options::remove);
-      active = true;
-    } else {
-      active = _set_immutable(true);
-    }
-  }
-  ~ReadOnlyDir() {
-    if (!active) return;
-    if (::geteuid() != 0) {
-      fs::permissions(_dir, fs::perms::owner_write, fs::perm_options::add);
-    } else {
-      _set_immutable(false);
-    }
-  }
-  ReadOnlyDir(const ReadOnlyDir&) = delete;
-  ReadOnlyDir& operator=(const ReadOnlyDir&) = delete;
-  bool active = false;
-
- private:
-  bool _set_immutable(bool on) {
-    const int fd = ::open(_dir.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0) return false;
-    int flags = 0;
-    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (done) {
-      flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-      done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return done;
-  }
-  fs::path _dir;
-};
+#ifdef _WIN32
+inline void set_env(const char* name, const std::string& value) {
+  _putenv_s(name, value.c_str());
+}
+#else
+inline void set_env(const char* name, const std::string& value) {
+  setenv(name, value.c_str(), 1);
+}
+#endif
 
 class CreatorTest : public ::testing::Test {
  protected:
@@ -98,10 +65,11 @@ class CreatorTest : public ::testing::Test {
   static constexpr double START = 1741586370.0;
 
   void SetUp() override {
-    setenv("TZ", "UTC", 1);
+    set_env("TZ", "UTC");
     tzset();
-    char pattern[] = "/tmp/creator-test-XXXXXX";
-    root = mkdtemp(pattern);
+    do {
+      root = fs::temp_directory_path() / ("creator-test-" + std::to_string(std::random_device{}()));
+    } while (!fs::create_directory(root));
     data = root / "data";
     host::set_clock(clock);
   }
