@@ -68,12 +68,34 @@ struct Reply {
 // request handle, which ends whatever call the thread is in.
 struct Exchange {
   std::mutex mutex;
-  HINTERNET request = nullptr;  // guarded by mutex; closed once, by whoever comes first
+  HINTERNET request = nullptr;  // closed once, by whoever comes first
+  bool abandoned = false;       // the awaiting coroutine is gone or no longer waits
   std::atomic<Step> step{Step::Connecting};
 
   void close_request() {
     std::lock_guard lock(mutex);
     if (request != nullptr) ::WinHttpCloseHandle(std::exchange(request, nullptr));
+  }
+  void abandon() {
+    std::lock_guard lock(mutex);
+    abandoned = true;
+    if (request != nullptr) ::WinHttpCloseHandle(std::exchange(request, nullptr));
+  }
+  // Runs `post` unless the coroutine is gone: the loop (and its executor) may be gone with it.
+  template <class F>
+  void deliver(F post) {
+    std::lock_guard lock(mutex);
+    if (!abandoned) post();
+  }
+};
+
+// Abandons the exchange when the awaiting coroutine ends, however it ends.
+struct AbandonOnExit {
+  std::shared_ptr<Exchange> exchange;
+  std::shared_ptr<bool> waiting;
+  ~AbandonOnExit() {
+    *waiting = false;
+    exchange->abandon();
   }
 };
 
@@ -129,9 +151,13 @@ Reply perform(Exchange& exchange, const llm::BaseUrl& base, const std::string& a
   const auto port = static_cast<INTERNET_PORT>(std::stoi(base.port));
   InternetHandle connection{::WinHttpConnect(session.h, win::wide(base.host).c_str(), port, 0)};
   if (connection.h == nullptr) return failed(Step::Connecting, ::GetLastError());
+  // The handle stays valid while this thread uses it unless the loop abandons the request; then
+  // every call fails, and nobody reads the result.
+  HINTERNET request = nullptr;
   {
     std::lock_guard lock(exchange.mutex);
-    exchange.request = ::WinHttpOpenRequest(
+    if (exchange.abandoned) return failed(Step::Connecting, ERROR_WINHTTP_OPERATION_CANCELLED);
+    request = exchange.request = ::WinHttpOpenRequest(
         connection.h, L"POST", win::wide(base.target).c_str(), nullptr, WINHTTP_NO_REFERER,
         WINHTTP_DEFAULT_ACCEPT_TYPES, base.tls ? WINHTTP_FLAG_SECURE : 0);
     if (exchange.request == nullptr) return failed(Step::Connecting, ::GetLastError());
@@ -139,9 +165,6 @@ Reply perform(Exchange& exchange, const llm::BaseUrl& base, const std::string& a
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     ::WinHttpSetOption(exchange.request, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
   }
-  // The handle stays valid while this thread uses it unless the loop abandons the request; then
-  // every call fails, and nobody reads the result.
-  HINTERNET request = exchange.request;
 
   std::string headers = "Content-Type: application/json\r\nAccept: application/json\r\n";
   if (!api_key.empty()) headers += "Authorization: Bearer " + api_key + "\r\n";
@@ -212,15 +235,18 @@ asio::awaitable<LlmResponse> OpenAiClient::complete(nlohmann::ordered_json messa
   auto exchange = std::make_shared<Exchange>();
   auto reply = std::make_shared<std::optional<Reply>>();
   auto waiting = std::make_shared<bool>(true);
+  AbandonOnExit abandon_on_exit{exchange, waiting};
   std::thread([exchange, reply, waiting, &wake, executor, base = _endpoint->base,
                key = _config.api_key, body = std::move(body), timeout_ms]() mutable {
     Reply result = perform(*exchange, base, key, body, timeout_ms);
     exchange->close_request();
-    // `waiting` and `wake` are touched on the loop only: the coroutine may be gone by then.
-    asio::post(executor, [reply, waiting, &wake, result = std::move(result)]() mutable {
-      if (!*waiting) return;
-      *reply = std::move(result);
-      wake.cancel();
+    exchange->deliver([&] {
+      // `waiting` and `wake` are touched on the loop only.
+      asio::post(executor, [reply, waiting, &wake, result = std::move(result)]() mutable {
+        if (!*waiting) return;
+        *reply = std::move(result);
+        wake.cancel();
+      });
     });
   }).detach();
 
@@ -228,7 +254,7 @@ asio::awaitable<LlmResponse> OpenAiClient::complete(nlohmann::ordered_json messa
   *waiting = false;
   const std::string& url = _endpoint->base.url;
   if (!reply->has_value()) {
-    exchange->close_request();  // the thread's call ends, and its reply is dropped
+    exchange->abandon();  // the thread's call ends, and its reply is dropped
     if (wait_error == asio::error::operation_aborted) throw boost::system::system_error(wait_error);
     throw LlmError(fmt::format("LLM request to {} timed out after {:g} s while {}", url, timeout,
                                step_text(exchange->step)));
