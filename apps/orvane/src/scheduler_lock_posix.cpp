@@ -11,13 +11,10 @@
 #include <thread>
 
 #include "output.hpp"
+#include "scheduler_lock_record.hpp"
 
 namespace orvane::app {
 namespace {
-
-std::filesystem::path lock_file(const std::filesystem::path& data_dir) {
-  return data_dir / "scheduler.lock";
-}
 
 // Empties the runner's record. Should that fail, the stale record names a process that has ended
 // or does not hold the lock, and readers pass over it.
@@ -30,7 +27,7 @@ void clear_runner_record(int fd) {
 SchedulerLock::SchedulerLock(const std::filesystem::path& data_dir,
                              std::chrono::milliseconds patience) {
   std::filesystem::create_directories(data_dir);
-  const auto path = lock_file(data_dir);
+  const auto path = scheduler_lock_file(data_dir);
   const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) throw Failure("cannot open " + path.string() + ": " + std::strerror(errno));
   _file = fd;
@@ -43,13 +40,7 @@ SchedulerLock::SchedulerLock(const std::filesystem::path& data_dir,
     }
     if (std::chrono::steady_clock::now() >= deadline) {
       ::close(fd);
-      std::string holder;
-      if (const auto runner = find_scheduler_runner(data_dir)) {
-        holder = " (process " + std::to_string(runner->pid) + " runs 'orvane schedule run')";
-      }
-      throw Failure("the scheduler state in " + data_dir.string() +
-                    " is in use by another orvane process" +
-                    (holder.empty() ? " (is 'orvane schedule run' running?)" : holder));
+      throw lock_in_use(data_dir);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -62,10 +53,7 @@ SchedulerLock::~SchedulerLock() {
 }
 
 void SchedulerLock::announce_runner() {
-  const auto now =
-      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch());
-  const std::string record =
-      Json{{"pid", static_cast<long>(::getpid())}, {"started_at", now.count()}}.dump() + '\n';
+  const std::string record = runner_record(static_cast<long>(::getpid()));
   if (::pwrite(static_cast<int>(_file), record.data(), record.size(), 0) !=
       static_cast<ssize_t>(record.size())) {
     throw Failure(std::string("cannot record the scheduler process: ") + std::strerror(errno));
@@ -73,7 +61,7 @@ void SchedulerLock::announce_runner() {
 }
 
 std::optional<SchedulerRunner> find_scheduler_runner(const std::filesystem::path& data_dir) {
-  const int fd = ::open(lock_file(data_dir).c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(scheduler_lock_file(data_dir).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   std::optional<SchedulerRunner> runner;
   if (::flock(fd, LOCK_SH | LOCK_NB) == 0) {
@@ -84,15 +72,8 @@ std::optional<SchedulerRunner> find_scheduler_runner(const std::filesystem::path
   const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
   ::close(fd);
   if (n <= 0) return runner;  // a short command holds it
-  const Json record = Json::parse(std::string(text, static_cast<std::size_t>(n)), nullptr, false);
-  if (!record.is_object() || !record.contains("pid") || !record["pid"].is_number_integer()) {
-    return runner;
-  }
-  const long pid = record["pid"].get<long>();
-  if (pid <= 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)) return runner;
-  const auto started = record.find("started_at");
-  runner = SchedulerRunner{
-      pid, started != record.end() && started->is_number() ? started->get<double>() : 0.0};
+  runner = parse_runner_record(std::string(text, static_cast<std::size_t>(n)));
+  if (runner && ::kill(static_cast<pid_t>(runner->pid), 0) != 0 && errno == ESRCH) runner.reset();
   return runner;
 }
 

@@ -6,6 +6,7 @@
 
 #include "output.hpp"
 #include "scheduler_lock.hpp"
+#include "scheduler_lock_record.hpp"
 
 namespace orvane::app {
 namespace {
@@ -13,10 +14,6 @@ namespace {
 // Windows locks are mandatory: a locked range cannot be read by others. The lock is taken on one
 // byte far beyond the runner's record, which stays readable at the start of the file.
 constexpr DWORD LOCK_OFFSET_HIGH = 0x40000000;
-
-std::filesystem::path lock_file(const std::filesystem::path& data_dir) {
-  return data_dir / "scheduler.lock";
-}
 
 std::string last_error() {
   return std::system_category().message(static_cast<int>(GetLastError()));
@@ -61,7 +58,7 @@ bool process_is_running(long pid) {
 SchedulerLock::SchedulerLock(const std::filesystem::path& data_dir,
                              std::chrono::milliseconds patience) {
   std::filesystem::create_directories(data_dir);
-  const auto path = lock_file(data_dir);
+  const auto path = scheduler_lock_file(data_dir);
   HANDLE file = open_lock_file(path, OPEN_ALWAYS);
   if (file == INVALID_HANDLE_VALUE)
     throw Failure("cannot open " + path.string() + ": " + last_error());
@@ -75,13 +72,7 @@ SchedulerLock::SchedulerLock(const std::filesystem::path& data_dir,
     }
     if (std::chrono::steady_clock::now() >= deadline) {
       CloseHandle(file);
-      std::string holder;
-      if (const auto runner = find_scheduler_runner(data_dir)) {
-        holder = " (process " + std::to_string(runner->pid) + " runs 'orvane schedule run')";
-      }
-      throw Failure("the scheduler state in " + data_dir.string() +
-                    " is in use by another orvane process" +
-                    (holder.empty() ? " (is 'orvane schedule run' running?)" : holder));
+      throw lock_in_use(data_dir);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -97,11 +88,7 @@ SchedulerLock::~SchedulerLock() {
 }
 
 void SchedulerLock::announce_runner() {
-  const auto now =
-      std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch());
-  const std::string record =
-      Json{{"pid", static_cast<long>(GetCurrentProcessId())}, {"started_at", now.count()}}.dump() +
-      '\n';
+  const std::string record = runner_record(static_cast<long>(GetCurrentProcessId()));
   OVERLAPPED at_start{};
   DWORD written = 0;
   if (!WriteFile(reinterpret_cast<HANDLE>(_file), record.data(), static_cast<DWORD>(record.size()),
@@ -112,7 +99,7 @@ void SchedulerLock::announce_runner() {
 }
 
 std::optional<SchedulerRunner> find_scheduler_runner(const std::filesystem::path& data_dir) {
-  HANDLE file = open_lock_file(lock_file(data_dir), OPEN_EXISTING);
+  HANDLE file = open_lock_file(scheduler_lock_file(data_dir), OPEN_EXISTING);
   if (file == INVALID_HANDLE_VALUE) return std::nullopt;
   std::optional<SchedulerRunner> runner;
   if (try_lock(file, 0)) {
@@ -126,15 +113,8 @@ std::optional<SchedulerRunner> find_scheduler_runner(const std::filesystem::path
   const bool read = ReadFile(file, text, sizeof text - 1, &n, &at_start);
   CloseHandle(file);
   if (!read || n == 0) return runner;  // a short command holds it
-  const Json record = Json::parse(std::string(text, n), nullptr, false);
-  if (!record.is_object() || !record.contains("pid") || !record["pid"].is_number_integer()) {
-    return runner;
-  }
-  const long pid = record["pid"].get<long>();
-  if (pid <= 0 || !process_is_running(pid)) return runner;
-  const auto started = record.find("started_at");
-  runner = SchedulerRunner{
-      pid, started != record.end() && started->is_number() ? started->get<double>() : 0.0};
+  runner = parse_runner_record(std::string(text, n));
+  if (runner && !process_is_running(runner->pid)) runner.reset();
   return runner;
 }
 
