@@ -26,10 +26,16 @@ function(orvane_install_library target name include_dir description requires)
     list(APPEND build_dirs "$<BUILD_INTERFACE:${dir}>")
   endforeach()
   set_property(TARGET ${target} PROPERTY INTERFACE_INCLUDE_DIRECTORIES ${build_dirs})
+  # On Windows the DLL goes beside the program (bin/), its import library to lib/.
   install(TARGETS ${target} EXPORT orvaneTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
   install(DIRECTORY ${include_dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  if(WIN32)
+    return()  # a MinGW host takes the CMake package; pkg-config is for Linux hosts
+  endif()
 
   set(PC_NAME orvane-${name})
   set(PC_DESCRIPTION "${description}")
@@ -95,6 +101,10 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/orvaneConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/orvaneConfig.cmake ${PROJECT_BINARY_DIR}/orvaneConfigVersion.cmake
   DESTINATION ${ORVANE_CMAKE_DIR})
+
+if(WIN32)
+  return()  # the Windows package is checked by scripts/package-windows
+endif()
 
 # A host outside this tree, built against an installed copy with find_package and with
 # pkg-config, then run.

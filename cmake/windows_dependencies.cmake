@@ -4,7 +4,7 @@
 # target from the sources Debian ships (which name its targets GTest::gtest, GTest::gmock, ...).
 set(ORVANE_WINDOWS_HEADERS ${CMAKE_BINARY_DIR}/windows-headers)
 file(MAKE_DIRECTORY ${ORVANE_WINDOWS_HEADERS})
-foreach(dir boost nlohmann spdlog fmt)
+foreach(dir boost nlohmann spdlog fmt CLI)
   if(NOT IS_DIRECTORY /usr/include/${dir})
     message(FATAL_ERROR "/usr/include/${dir} is missing: run scripts/setup")
   endif()
@@ -26,6 +26,7 @@ endfunction()
 orvane_header_only(Boost::headers)
 target_link_libraries(Boost::headers INTERFACE ws2_32 mswsock bcrypt)
 orvane_header_only(nlohmann_json::nlohmann_json)
+orvane_header_only(CLI11::CLI11)
 orvane_header_only(fmt::fmt INTERFACE_COMPILE_DEFINITIONS FMT_HEADER_ONLY)
 # Debian's spdlog is configured for the external fmt (SPDLOG_FMT_EXTERNAL in its tweakme.h);
 # without SPDLOG_COMPILED_LIB it compiles its own sources inline.

@@ -1,11 +1,12 @@
 #include "cli.hpp"
 
+#include "orvane/common/path_text.hpp"
 #include "orvane/host/config.hpp"
 
 namespace orvane::app {
 
 std::filesystem::path Cli::data_dir() const {
-  if (data_dir_option) return *data_dir_option;
+  if (data_dir_option) return common::path_from_utf8(*data_dir_option);
   return host::orvane_dir();
 }
 

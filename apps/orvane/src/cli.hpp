@@ -12,7 +12,7 @@ namespace orvane::app {
 
 struct Cli {
   CLI::App app{"orvane: the command-line host of the Orvane components", "orvane"};
-  std::optional<std::filesystem::path> data_dir_option;
+  std::optional<std::string> data_dir_option;  // UTF-8
   bool json = false;
   bool verbose = false;
   // Set by the subcommand that the command line chose; runs after parsing.

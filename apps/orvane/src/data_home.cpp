@@ -1,11 +1,9 @@
 #include "data_home.hpp"
 
-#include <stdlib.h>
-
-#include <cstdlib>
 #include <system_error>
 
 #include "output.hpp"
+#include "temp_directory.hpp"
 
 namespace orvane::app {
 namespace fs = std::filesystem;
@@ -16,30 +14,24 @@ DataHome::DataHome(const fs::path& data_dir) {
   fs::create_directories(dir);
   _data_dir = dir;
 
-  if (const char* home = std::getenv("HOME")) _old_home = home;
   fs::path home;
   if (dir.filename() == ".orvane") {
     home = dir.parent_path();
   } else {
-    std::string pattern = (fs::temp_directory_path() / "orvane-home-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      throw Failure("cannot create a temporary directory in " + fs::temp_directory_path().string());
+    _link_dir = make_temp_directory("orvane-home-");
+    try {
+      link_directory(dir, _link_dir / ".orvane");
+    } catch (const std::system_error& error) {
+      std::error_code ignored;
+      fs::remove(_link_dir, ignored);
+      throw Failure("cannot give the desktop executor the data directory " + dir.string() + ": " +
+                    error.what() + " (a data directory named .orvane needs no link)");
     }
-    _link_dir = pattern;
-    fs::create_directory_symlink(dir, _link_dir / ".orvane");
     home = _link_dir;
   }
-  if (_old_home && fs::path(*_old_home) == home) return;
-  // Xlib finds the display's cookie through $HOME when XAUTHORITY is not set.
-  if (std::getenv("XAUTHORITY") == nullptr && _old_home) {
-    const fs::path cookie = fs::path(*_old_home) / ".Xauthority";
-    std::error_code error;
-    if (fs::exists(cookie, error)) {
-      setenv("XAUTHORITY", cookie.c_str(), 1);
-      _set_xauthority = true;
-    }
-  }
-  setenv("HOME", home.c_str(), 1);
+  const auto current = home_variable();
+  if (current && *current == home) return;
+  _home.emplace(home);
 }
 
 fs::path DataHome::real_path(const fs::path& reported) const {
@@ -51,12 +43,7 @@ fs::path DataHome::real_path(const fs::path& reported) const {
 }
 
 DataHome::~DataHome() {
-  if (_old_home) {
-    setenv("HOME", _old_home->c_str(), 1);
-  } else {
-    unsetenv("HOME");
-  }
-  if (_set_xauthority) unsetenv("XAUTHORITY");
+  _home.reset();
   if (!_link_dir.empty()) {
     std::error_code ignored;
     fs::remove(_link_dir / ".orvane", ignored);

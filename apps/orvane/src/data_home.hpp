@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "home_override.hpp"
+
 namespace orvane::app {
 
 class DataHome {
@@ -20,10 +22,9 @@ class DataHome {
   std::filesystem::path real_path(const std::filesystem::path& reported) const;
 
  private:
-  std::optional<std::string> _old_home;
-  bool _set_xauthority = false;
   std::filesystem::path _data_dir;
   std::filesystem::path _link_dir;  // a temporary home holding the link ".orvane"; empty if none
+  std::optional<HomeOverride> _home;
 };
 
 }  // namespace orvane::app

@@ -12,6 +12,7 @@
 #include "desk_actions.hpp"
 #include "desk_key_names.hpp"
 #include "json_input.hpp"
+#include "orvane/common/path_text.hpp"
 #include "orvane/pc/deskhand.hpp"
 #include "quiet_logger.hpp"
 #include "terminal_text.hpp"
@@ -50,8 +51,8 @@ struct Desk {
   Json display_info() {
     Json shown = executor.get_display_info();
     if (shown["last_screenshot"].is_string()) {
-      shown["last_screenshot"] =
-          home.real_path(shown["last_screenshot"].get<std::string>()).string();
+      shown["last_screenshot"] = common::utf8_of(
+          home.real_path(common::path_from_utf8(shown["last_screenshot"].get<std::string>())));
     }
     return shown;
   }
@@ -69,7 +70,7 @@ void write_file(const std::string& path, const std::string& bytes) {
     if (!std::cout) throw Failure("cannot write to standard output");
     return;
   }
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(common::path_from_utf8(path), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   out.close();
   if (!out) throw Failure("cannot write " + path);

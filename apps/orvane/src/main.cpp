@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli.hpp"
+#include "command_line.hpp"
 #include "orvane/host/log.hpp"
 #include "parse_errors.hpp"
 #include "terminal_text.hpp"
@@ -31,7 +32,7 @@ int fail(int code, const std::string& message) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int orvane::app::run_command_line(int argc, char** argv) {
   using namespace orvane::app;
   Cli cli;
   auto& app = cli.app;

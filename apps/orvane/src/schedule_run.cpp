@@ -13,6 +13,8 @@
 #include "cli.hpp"
 #include "execution_history.hpp"
 #include "model.hpp"
+#include "orvane/common/local_time.hpp"
+#include "orvane/host/clock.hpp"
 #include "orvane/host/loop.hpp"
 #include "orvane/scheduler/scheduler.hpp"
 #include "run_async.hpp"
@@ -27,11 +29,7 @@ namespace asio = boost::asio;
 namespace sched = orvane::scheduler;
 
 std::string now_text() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[32];
-  return std::string(text, std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local));
+  return common::format_local(host::clock().local_now(), "%Y-%m-%d %H:%M:%S");
 }
 
 void print_event(const Json& event, bool json) {

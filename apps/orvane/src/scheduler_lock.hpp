@@ -1,9 +1,10 @@
 #pragma once
 // One orvane process at a time changes a data directory's scheduler state: each process loads the
 // state file once and rewrites it whole, so two writers would lose each other's changes. The lock
-// is an flock on "scheduler.lock"; `orvane schedule run` writes its process id and start time
-// into that file so that other commands can name it.
+// is an flock (a LockFileEx range on Windows) on "scheduler.lock"; `orvane schedule run` writes its
+// process id and start time into that file so that other commands can name it.
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 
@@ -22,7 +23,7 @@ class SchedulerLock {
   void announce_runner();
 
  private:
-  int _fd = -1;
+  std::intptr_t _file = -1;  // the lock file: a descriptor, or a HANDLE on Windows
 };
 
 struct SchedulerRunner {

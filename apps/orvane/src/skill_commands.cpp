@@ -7,6 +7,7 @@
 
 #include "cli.hpp"
 #include "json_input.hpp"
+#include "orvane/common/path_text.hpp"
 #include "orvane/skills/creator.hpp"
 #include "quiet_logger.hpp"
 #include "skill_examples.hpp"
@@ -130,7 +131,8 @@ void add_skill_commands(Cli& cli) {
                    "The skill's JSON file (-: standard input; at most 64 MiB)")
       ->required();
   cli.on(create, [&cli, options, creator] {
-    const Json data = parse_json_input(read_input_file(options->file), input_name(options->file));
+    const Json data = parse_json_input(read_input_file(common::path_from_utf8(options->file)),
+                                       input_name(common::path_from_utf8(options->file)));
     const auto result = creator()->create_from_dict(data);
     print_result(cli, result.success, result.message);
   });

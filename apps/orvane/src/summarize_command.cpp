@@ -7,6 +7,7 @@
 #include "cli.hpp"
 #include "json_input.hpp"
 #include "model.hpp"
+#include "orvane/common/path_text.hpp"
 #include "orvane/summarizer/summarizer.hpp"
 #include "quiet_logger.hpp"
 #include "run_async.hpp"
@@ -22,7 +23,8 @@ using orvane::summarizer::ConversationSummarizer;
 // A script tells a fallback record from the model's summary by this exit status.
 constexpr int EXIT_FALLBACK = 3;
 
-Json read_conversation(const std::string& path) {
+Json read_conversation(const std::string& file) {
+  const std::filesystem::path path = common::path_from_utf8(file);
   const std::string name = input_name(path);
   Json messages = parse_json_input(read_input_file(path), name);
   if (!messages.is_array()) {

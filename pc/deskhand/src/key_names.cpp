@@ -4,8 +4,6 @@
 #include <utility>
 
 #include "orvane/common/unicode.hpp"
-#include "orvane/pc/desktop.hpp"
-#include "x11/keysyms.hpp"
 
 namespace orvane::pc {
 namespace {
@@ -47,11 +45,6 @@ std::string translate_key(std::string_view name) {
     if (received == name) return std::string(sent);
   }
   return common::to_lower(name);
-}
-
-// The X11 and Wayland inputs share the X keysym names.
-bool can_press_key(std::string_view name) {
-  return x11::keysym_for_name(name).has_value();
 }
 
 }  // namespace orvane::pc

@@ -12,6 +12,7 @@
 #include "orvane/host/process.hpp"
 #include "orvane/pc/desktop.hpp"
 #include "wayland/wayland_input.hpp"
+#include "x11/keysyms.hpp"
 #include "x11/x11_input.hpp"
 
 namespace orvane::pc {
@@ -174,6 +175,11 @@ class SystemPlatform final : public DesktopPlatform {
 
 std::shared_ptr<DesktopPlatform> make_system_platform() {
   return std::make_shared<SystemPlatform>();
+}
+
+// The X11 and Wayland inputs share the X keysym names.
+bool can_press_key(std::string_view name) {
+  return x11::keysym_for_name(name).has_value();
 }
 
 }  // namespace orvane::pc

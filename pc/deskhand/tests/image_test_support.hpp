@@ -2,7 +2,6 @@
 // Shared by the image tests: temporary directories, the reference frames, and the reference
 // imaging library run through Debian's Python.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -20,9 +19,10 @@ inline constexpr const char* REFERENCE_PYTHON = "/usr/bin/python3";
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvane-image-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    std::random_device random;
+    do {
+      path_ = std::filesystem::temp_directory_path() / ("orvane-image-" + std::to_string(random()));
+    } while (!std::filesystem::create_directory(path_));
   }
   ~TempDir() {
     std::error_code ec;

@@ -41,15 +41,25 @@ void Tour::skip(const std::string& section, const std::string& name, const std::
   check(section, name, [&]() -> std::string { throw CheckFailed("not run: " + why); });
 }
 
+void Tour::skipped(const std::string& section, const std::string& name, const std::string& why) {
+  CheckResult result{section, name};
+  result.skipped = true;
+  result.detail = "skipped: " + why;
+  say() << "  skip  " << section << ": " << name << " - " << result.detail << std::endl;
+  _results.push_back(std::move(result));
+}
+
 std::ostream& Tour::say() {
   return _json ? discard() : std::cout;
 }
 
 bool Tour::all_passed() const {
+  bool any_passed = false;
   for (const auto& result : _results) {
-    if (!result.passed) return false;
+    if (!result.passed && !result.skipped) return false;
+    any_passed |= result.passed;
   }
-  return !_results.empty();
+  return any_passed;
 }
 
 }  // namespace orvane::app::tour

@@ -21,6 +21,7 @@ struct CheckResult {
   std::string section;
   std::string name;
   bool passed = false;
+  bool skipped = false;  // could not run on this machine; neither passed nor failed
   double seconds = 0;
   std::string detail;
 };
@@ -36,11 +37,15 @@ class Tour {
   // Marks a check that could not run because an earlier one failed.
   void skip(const std::string& section, const std::string& name, const std::string& why);
 
+  // Records a check that this machine cannot run (what it lacks is `why`); the tour still passes.
+  void skipped(const std::string& section, const std::string& name, const std::string& why);
+
   // Narration shown while the tour runs (nothing in --json mode).
   std::ostream& say();
 
   const std::filesystem::path& data_dir() const { return _data_dir; }
   const std::vector<CheckResult>& results() const { return _results; }
+  // Every check passed or was skipped, and at least one passed.
   bool all_passed() const;
   // Files worth showing at the end ("screenshot" -> path).
   std::vector<std::pair<std::string, std::string>> outputs;

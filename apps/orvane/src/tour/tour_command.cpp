@@ -1,6 +1,4 @@
 // `orvane tour`: every component once, in a fresh data directory, with a table of checks.
-#include <stdlib.h>
-
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -10,6 +8,7 @@
 
 #include "cli.hpp"
 #include "data_home.hpp"
+#include "temp_directory.hpp"
 #include "text_table.hpp"
 #include "tour/tour.hpp"
 
@@ -35,17 +34,22 @@ std::string seconds_text(double seconds) {
 
 void print_table(const Tour& t, double total, bool kept) {
   TextTable table({"SECTION", "CHECK", "RESULT", "SECONDS", "DETAIL"});
-  int passed = 0;
+  int passed = 0, skipped = 0;
   for (const auto& r : t.results()) {
     passed += r.passed;
-    table.add({r.section, r.name, r.passed ? "pass" : "FAIL", seconds_text(r.seconds),
-               cell(r.detail, 90)});
+    skipped += r.skipped;
+    table.add({r.section, r.name,
+               r.passed    ? "pass"
+               : r.skipped ? "skipped"
+                           : "FAIL",
+               seconds_text(r.seconds), cell(r.detail, 90)});
   }
   std::cout << '\n';
   table.print(std::cout);
   std::cout << '\n'
-            << passed << " of " << t.results().size() << " checks passed in " << seconds_text(total)
-            << " s\n";
+            << passed << " of " << t.results().size() << " checks passed"
+            << (skipped ? ", " + std::to_string(skipped) + " skipped," : "") << " in "
+            << seconds_text(total) << " s\n";
   if (!kept) return;
   for (const auto& [what, path] : t.outputs) std::cout << what << ": " << path << '\n';
   std::cout << "Data directory (kept): " << t.data_dir().string() << '\n';
@@ -58,6 +62,7 @@ Json report(const Tour& t, double total, bool kept) {
     checks.push_back(Json{{"section", r.section},
                           {"check", r.name},
                           {"passed", r.passed},
+                          {"skipped", r.skipped},
                           {"seconds", r.seconds},
                           {"detail", r.detail}});
   }
@@ -73,9 +78,7 @@ Json report(const Tour& t, double total, bool kept) {
 }
 
 fs::path fresh_directory() {
-  std::string pattern = (fs::temp_directory_path() / "orvane-tour-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw Failure("cannot create a temporary directory");
-  return fs::path(pattern) / ".orvane";
+  return make_temp_directory("orvane-tour-") / ".orvane";
 }
 
 }  // namespace

@@ -2,10 +2,8 @@
 
 #include <memory>
 #include <string>
-#include <system_error>
 
 #include "image/image.hpp"
-#include "orvane/common/file_io.hpp"
 
 namespace orvane::pc::image {
 namespace {
@@ -50,23 +48,6 @@ RgbImage decode_png(std::string_view bytes) {
                      std::to_string(image.width) + "x" + std::to_string(image.height) + " pixels");
   }
   return image;
-}
-
-RgbImage read_png_file(const std::filesystem::path& path) {
-  std::string bytes;
-  try {
-    bytes = common::read_file(path);
-  } catch (const std::system_error& e) {
-    // Worded like the OS error a file-opening library reports, e.g. for a capture that wrote
-    // nothing: "[Errno 2] No such file or directory: '/tmp/x.png'".
-    throw ImageError("[Errno " + std::to_string(e.code().value()) + "] " + e.code().message() +
-                     ": '" + path.string() + "'");
-  }
-  try {
-    return decode_png(bytes);
-  } catch (const ImageError& e) {
-    throw ImageError("cannot identify image file '" + path.string() + "': " + e.what());
-  }
 }
 
 }  // namespace orvane::pc::image

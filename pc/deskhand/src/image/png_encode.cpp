@@ -1,7 +1,6 @@
 // A PNG writer of its own: the general-purpose encoders filter and compress through zlib, which is
 // several times slower than libdeflate for the same or larger output. zlib is kept for one case
-// where its match rules win (see compress_zlib).
-#include <libdeflate.h>
+// where its match rules win (see compress_zlib). The levelled deflater is in deflate.hpp.
 #include <zlib.h>
 
 #include <algorithm>
@@ -14,14 +13,13 @@
 #include <thread>
 #include <vector>
 
+#include "image/deflate.hpp"
 #include "image/png_filter.hpp"
 #include "image/png_raster.hpp"
 #include "image/png_settings.hpp"
 
 namespace orvane::pc::image {
 namespace {
-
-constexpr std::size_t MAX_CHUNK_SIZE = 0x7fffffff;
 
 void put_u32(std::string& out, std::uint32_t v) {
   out.push_back(static_cast<char>(v >> 24));
@@ -37,7 +35,7 @@ void finish_chunk(std::string& out, std::size_t chunk_start) {
   for (int i = 0; i < 4; ++i) {
     out[chunk_start + i] = static_cast<char>(data_size >> (24 - 8 * i));
   }
-  const std::uint32_t crc = libdeflate_crc32(0, out.data() + chunk_start + 4, data_size + 4);
+  const std::uint32_t crc = png_crc32(out.data() + chunk_start + 4, data_size + 4);
   put_u32(out, crc);
 }
 
@@ -48,39 +46,7 @@ std::size_t start_chunk(std::string& out, const char (&type)[5]) {
   return start;
 }
 
-struct CompressorDeleter {
-  void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
-};
-
-enum class Deflater { Libdeflate, Zlib };
-
-// The zlib stream of the scanlines, in a buffer of the worst-case size of which only the used
-// pages are touched.
-struct Compressed {
-  Buffer data;
-  std::size_t size = 0;
-};
-
-void check_chunk_size(std::size_t bound, const PngRaster& raster) {
-  if (bound > MAX_CHUNK_SIZE) {
-    throw ImageError("image of " + std::to_string(raster.width) + "x" +
-                     std::to_string(raster.height) + " is too large to encode as one PNG chunk");
-  }
-}
-
-Compressed compress_libdeflate(const Buffer& in, int level, const PngRaster& raster) {
-  std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
-      libdeflate_alloc_compressor(level));
-  if (!compressor) {
-    throw ImageError("cannot start the PNG compressor at level " + std::to_string(level));
-  }
-  const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), in.size);
-  check_chunk_size(bound, raster);
-  Compressed out{Buffer(bound)};
-  out.size = libdeflate_zlib_compress(compressor.get(), in.data.get(), in.size, out.data.data.get(),
-                                      bound);
-  return out;
-}
+enum class Deflater { Levelled, Zlib };
 
 // Unfiltered screen samples: libdeflate's lazy parser takes the short matches between anti-aliased
 // glyphs, which cost more than their literals. zlib told to drop matches under 6 bytes
@@ -111,7 +77,7 @@ std::string encode_raster(const PngRaster& raster, RowFilter filter, Deflater de
   const Buffer scanlines = filter_rows(raster, filter);
   const Compressed compressed = deflater == Deflater::Zlib
                                     ? compress_zlib(scanlines, raster)
-                                    : compress_libdeflate(scanlines, level, raster);
+                                    : compress_levelled(scanlines, level, raster);
   if (compressed.size == 0) throw ImageError("PNG compression failed");
 
   std::string png("\x89PNG\r\n\x1a\n", 8);
@@ -201,7 +167,7 @@ std::string encode_png(const RgbImage& image, const PngSettings& settings) {
   }
   const PngRaster rgb = rgb_raster(image);
   if (!settings.reduce_colours) {
-    return encode_raster(rgb, settings.filter, Deflater::Libdeflate, settings.level);
+    return encode_raster(rgb, settings.filter, Deflater::Levelled, settings.level);
   }
   const std::vector<PngRaster> reduced = reduced_rasters(image);
   std::vector<Candidate> candidates;
@@ -210,14 +176,14 @@ std::string encode_png(const RgbImage& image, const PngSettings& settings) {
     // up; on gradients the filters win, as they do on RGB. The slowest first, so that it starts
     // at once on the second thread.
     candidates.push_back({&raster, RowFilter::None, Deflater::Zlib});
-    candidates.push_back({&raster, RowFilter::None, Deflater::Libdeflate});
+    candidates.push_back({&raster, RowFilter::None, Deflater::Levelled});
     if (settings.filter != RowFilter::None) {
-      candidates.push_back({&raster, settings.filter, Deflater::Libdeflate});
+      candidates.push_back({&raster, settings.filter, Deflater::Levelled});
     }
   }
   // Greyscale holds the same samples as RGB once instead of three times: RGB never wins then.
   const bool grey = !reduced.empty() && reduced.back().colour == PngColour::Grey;
-  if (!grey) candidates.push_back({&rgb, settings.filter, Deflater::Libdeflate});
+  if (!grey) candidates.push_back({&rgb, settings.filter, Deflater::Levelled});
   return smallest_of(candidates, settings.level);
 }
 

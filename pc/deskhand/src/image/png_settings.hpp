@@ -18,7 +18,7 @@ enum class RowFilter {
 
 struct PngSettings {
   RowFilter filter = RowFilter::MinSumAbs;
-  int level = 6;  // libdeflate compression level, 0 to 12
+  int level = 6;  // compression level on libdeflate's scale, 0 to 12
   // Greyscale or a palette where the pixels allow, each tried both with `filter` and unfiltered,
   // whichever encodes smallest; else always RGB.
   bool reduce_colours = false;

@@ -11,6 +11,14 @@
 
 #include "image/image.hpp"
 
+// Hot loops are built for AVX2 as well, chosen at run time where the processor has it. The choice
+// is an ifunc, which PE lacks: Windows builds keep the baseline (SSE2) loops.
+#ifdef _WIN32
+#define DESKHAND_AVX2_CLONES
+#else
+#define DESKHAND_AVX2_CLONES [[gnu::target_clones("avx2", "default")]]
+#endif
+
 namespace orvane::pc::image {
 namespace {
 
@@ -120,10 +128,8 @@ template <int Taps>
   }
 }
 
-// Built for AVX2 as well, chosen at run time where the processor has it.
-[[gnu::target_clones("avx2", "default")]] void horizontal_block(const std::uint8_t* columns,
-                                                                std::uint8_t* out, int out_width,
-                                                                const Coefficients& c) {
+DESKHAND_AVX2_CLONES void horizontal_block(const std::uint8_t* columns, std::uint8_t* out,
+                                           int out_width, const Coefficients& c) {
   switch (c.taps) {
     case 1:
       return horizontal_block_taps<1>(columns, out, out_width, c, 1);
@@ -202,10 +208,9 @@ class HorizontalPass {
   std::vector<std::uint8_t> block_out_;
 };
 
-[[gnu::target_clones("avx2", "default")]] void vertical_row(const std::uint8_t* const* rows,
-                                                            std::size_t stride,
-                                                            const std::int32_t* k, int taps,
-                                                            std::int32_t* acc, std::uint8_t* out) {
+DESKHAND_AVX2_CLONES void vertical_row(const std::uint8_t* const* rows, std::size_t stride,
+                                       const std::int32_t* k, int taps, std::int32_t* acc,
+                                       std::uint8_t* out) {
   for (std::size_t i = 0; i < stride; ++i) acc[i] = ROUNDING;
   for (int t = 0; t < taps; ++t) {
     const std::int32_t w = k[t];
