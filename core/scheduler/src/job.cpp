@@ -12,6 +12,7 @@
 #include "orvane/common/json_utf8.hpp"
 #include "orvane/common/unicode.hpp"
 #include "orvane/host/clock.hpp"
+#include "local_tm.hpp"
 #include "text.hpp"
 
 namespace orvane::scheduler {
@@ -113,7 +114,7 @@ std::string _format_timestamp(double ts) {
   if (whole < -9.2e18 || whole > 9.2e18) return "Invalid";
   const auto seconds = static_cast<std::time_t>(whole);
   std::tm local{};
-  if (localtime_r(&seconds, &local) == nullptr) return "Invalid";
+  if (!to_local_tm(seconds, local)) return "Invalid";
   const long year = local.tm_year + 1900L;
   if (year < 1 || year > 9999) return "Invalid";
   char text[64];

@@ -204,17 +204,13 @@ TEST_F(Registry, CronTimesFollowTheLocalZoneAcrossDaylightSaving) {
 
   // 02:30 does not exist that day; mktime moves it forward by the hour that was skipped.
   auto gap = scheduler.add_job(ScheduledJob{.schedule = "30 2 9 3 *"});
-  std::tm tm{.tm_sec = 0,
-             .tm_min = 30,
-             .tm_hour = 2,
-             .tm_mday = 9,
-             .tm_mon = 2,
-             .tm_year = 125,
-             .tm_wday = 0,
-             .tm_yday = 0,
-             .tm_isdst = -1,
-             .tm_gmtoff = 0,
-             .tm_zone = nullptr};
+  std::tm tm{};  // named fields only: the rest differ between C libraries
+  tm.tm_min = 30;
+  tm.tm_hour = 2;
+  tm.tm_mday = 9;
+  tm.tm_mon = 2;
+  tm.tm_year = 125;
+  tm.tm_isdst = -1;
   EXPECT_EQ(gap->next_run, double(mktime(&tm)));
   EXPECT_EQ(_format_timestamp(gap->next_run), "2025-03-09 03:30:00");
 }

@@ -1,18 +1,20 @@
 #pragma once
 // Shared test setup: a fixed time zone, a virtual clock, a temporary data directory and a loop.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <time.h>
 
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/io_context.hpp>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 
+#include "environment.hpp"
 #include "orvane/host/clock.hpp"
 #include "orvane/host/log.hpp"
 #include "orvane/scheduler/scheduler.hpp"
@@ -24,20 +26,16 @@ namespace fs = std::filesystem;
 using json = nlohmann::ordered_json;
 
 inline void set_time_zone(const char* zone) {
-  setenv("TZ", zone, 1);
-  tzset();
+  set_environment("TZ", zone);
+  reload_time_zone();
 }
 
 // Seconds since the epoch of a UTC calendar time.
 inline double utc(int year, int month, int day, int hour, int minute, int second = 0) {
-  std::tm tm{};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  return static_cast<double>(timegm(&tm));
+  using namespace std::chrono;
+  const sys_seconds time = sys_days{std::chrono::year{year} / month / day} + hours{hour} +
+                           minutes{minute} + seconds{second};
+  return static_cast<double>(time.time_since_epoch().count());
 }
 
 inline LocalTime local(int year, int month, int day, int hour, int minute, int second = 0,
@@ -66,16 +64,18 @@ class SchedulerTest : public ::testing::Test {
 
   void SetUp() override {
     set_time_zone("UTC");
-    char pattern[] = "/tmp/scheduler-test-XXXXXX";
-    dir = mkdtemp(pattern);
-    old_home = getenv("HOME") ? getenv("HOME") : "";
-    setenv("HOME", dir.c_str(), 1);
+    std::random_device random;
+    do {
+      dir = fs::temp_directory_path() / ("scheduler-test-" + std::to_string(random()));
+    } while (!fs::create_directory(dir));
+    old_home = std::getenv(HOME_VARIABLE) ? std::getenv(HOME_VARIABLE) : "";
+    set_environment(HOME_VARIABLE, dir.string());
     host::set_clock(clock);
   }
 
   void TearDown() override {
     host::set_clock(nullptr);
-    setenv("HOME", old_home.c_str(), 1);
+    set_environment(HOME_VARIABLE, old_home);
     std::error_code ignored;
     fs::remove_all(dir, ignored);
   }

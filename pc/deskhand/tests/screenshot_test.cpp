@@ -3,10 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "image/image.hpp"
 #include "orvane/common/file_io.hpp"
 #include "orvane/pc/deskhand.hpp"
 #include "support/base64_decode.hpp"
+#include "support/environment.hpp"
 #include "support/fake_platform.hpp"
 
 namespace orvane::pc {
@@ -130,7 +133,9 @@ TEST_F(Screenshots, DarwinFallbackUsesScreencapture) {
                               image::encode_png({1280, 800, capture.rgb}, image::PngEffort::Fast));
     return host::ProcessResult{};
   };
-  const auto before = std::filesystem::file_time_type::clock::now();
+  // Whole seconds: MinGW's libstdc++ reads file times through stat.
+  const auto before =
+      std::chrono::floor<std::chrono::seconds>(std::filesystem::file_time_type::clock::now());
   const auto image = decoded(executor.execute_action("screenshot", Json::object()));
   EXPECT_EQ(image.width, 1280);  // factor 1.0: the file stays as the command wrote it
   EXPECT_THAT(platform->commands.back(),
@@ -142,7 +147,7 @@ TEST_F(Screenshots, WindowsFallbackScriptQuotesThePathForPowerShell) {
   testing::TempHome quoted_home;  // a home with a quote in its name
   const auto home_with_quote = quoted_home.path() / "O'Brien";
   std::filesystem::create_directories(home_with_quote);
-  ::setenv("HOME", home_with_quote.c_str(), 1);
+  testing::set_environment(testing::HOME_VARIABLE, home_with_quote.string());
   platform->system_name = "Windows";
   platform->windows_metrics = std::pair{1920, 1080};
   platform->capture = std::nullopt;

@@ -1,8 +1,10 @@
 #include "support/fake_platform.hpp"
 
-#include <stdlib.h>
+#include <cstdlib>
+#include <random>
 
 #include "orvane/common/py_text.hpp"
+#include "support/environment.hpp"
 
 namespace orvane::pc::testing {
 namespace {
@@ -119,18 +121,19 @@ void FakePlatform::sleep(double seconds) {
 }
 
 TempHome::TempHome() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "deskhand-home-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  _path = pattern;
-  if (const char* home = std::getenv("HOME")) _old_home = home;
-  ::setenv("HOME", _path.c_str(), 1);
+  std::random_device random;
+  do {
+    _path = std::filesystem::temp_directory_path() / ("deskhand-home-" + std::to_string(random()));
+  } while (!std::filesystem::create_directory(_path));
+  if (const char* home = std::getenv(HOME_VARIABLE)) _old_home = home;
+  set_environment(HOME_VARIABLE, _path.string());
 }
 
 TempHome::~TempHome() {
   if (_old_home) {
-    ::setenv("HOME", _old_home->c_str(), 1);
+    set_environment(HOME_VARIABLE, *_old_home);
   } else {
-    ::unsetenv("HOME");
+    unset_environment(HOME_VARIABLE);
   }
   std::error_code ignored;
   std::filesystem::remove_all(_path, ignored);
