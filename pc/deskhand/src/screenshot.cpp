@@ -4,6 +4,7 @@
 
 #include "image/image.hpp"
 #include "orvane/common/file_io.hpp"
+#include "orvane/common/path_text.hpp"
 #include "orvane/host/config.hpp"
 #include "orvane/pc/deskhand.hpp"
 
@@ -56,7 +57,7 @@ Json DeskhandExecutor::_action_screenshot() {
   // Replaced atomically but not flushed to the device: a screenshot need not survive a power loss,
   // and the flush would cost as much wall time as the whole encoding of a plain desktop.
   common::write_file_atomic(path, png, common::Durability::Visible);
-  _last_screenshot_path = path.string();
+  _last_screenshot_path = common::utf8_of(path);
   return result;
 }
 
@@ -65,7 +66,7 @@ Json DeskhandExecutor::_fallback_screenshot() {
   const auto dir = screenshot_dir();
   std::filesystem::create_directories(dir);
   const auto path = dir / "latest.png";
-  const std::string path_text = path.string();
+  const std::string path_text = common::utf8_of(path);
   try {
     host::ProcessOptions options;
     options.check = true;
