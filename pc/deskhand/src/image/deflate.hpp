@@ -10,6 +10,8 @@
 #include "image/png_filter.hpp"
 #include "image/png_raster.hpp"
 
+struct z_stream_s;  // zlib's z_stream
+
 namespace orvane::pc::image {
 
 // The zlib stream of the scanlines, in a buffer of the worst-case size of which only the used
@@ -29,6 +31,10 @@ inline void check_chunk_size(std::size_t bound, const PngRaster& raster) {
 
 // `level` is libdeflate's scale, 0 to 12; zlib takes it up to its own 9.
 Compressed compress_levelled(const Buffer& in, int level, const PngRaster& raster);
+
+// Deflates the whole of `in` through a zlib stream set up by the caller (deflateInit), and ends
+// the stream.
+Compressed deflate_whole(z_stream_s& stream, const Buffer& in, const PngRaster& raster);
 
 std::uint32_t png_crc32(const void* data, std::size_t size);
 

@@ -15,17 +15,7 @@ Compressed compress_levelled(const Buffer& in, int level, const PngRaster& raste
   if (deflateInit(&z, std::min(level, Z_BEST_COMPRESSION)) != Z_OK) {
     throw ImageError("cannot start the PNG compressor at level " + std::to_string(level));
   }
-  std::unique_ptr<z_stream, int (*)(z_stream*)> end(&z, deflateEnd);
-  const std::size_t bound = deflateBound(&z, static_cast<uLong>(in.size));
-  // Both sizes then fit zlib's 32-bit counters.
-  check_chunk_size(std::max(bound, in.size), raster);
-  Compressed out{Buffer(bound)};
-  z.next_in = in.data.get();
-  z.avail_in = static_cast<uInt>(in.size);
-  z.next_out = out.data.data.get();
-  z.avail_out = static_cast<uInt>(bound);
-  if (deflate(&z, Z_FINISH) == Z_STREAM_END) out.size = bound - z.avail_out;
-  return out;
+  return deflate_whole(z, in, raster);
 }
 
 std::uint32_t png_crc32(const void* data, std::size_t size) {

@@ -19,6 +19,21 @@
 #include "image/png_settings.hpp"
 
 namespace orvane::pc::image {
+
+Compressed deflate_whole(z_stream& z, const Buffer& in, const PngRaster& raster) {
+  std::unique_ptr<z_stream, int (*)(z_stream*)> end(&z, deflateEnd);
+  const std::size_t bound = deflateBound(&z, static_cast<uLong>(in.size));
+  // Both sizes then fit zlib's 32-bit counters.
+  check_chunk_size(std::max(bound, in.size), raster);
+  Compressed out{Buffer(bound)};
+  z.next_in = in.data.get();
+  z.avail_in = static_cast<uInt>(in.size);
+  z.next_out = out.data.data.get();
+  z.avail_out = static_cast<uInt>(bound);
+  if (deflate(&z, Z_FINISH) == Z_STREAM_END) out.size = bound - z.avail_out;
+  return out;
+}
+
 namespace {
 
 void put_u32(std::string& out, std::uint32_t v) {
@@ -59,18 +74,8 @@ Compressed compress_zlib(const Buffer& in, const PngRaster& raster) {
   if (deflateInit2(&z, 6, Z_DEFLATED, 15, 9, Z_FILTERED) != Z_OK) {
     throw ImageError("cannot start the PNG compressor (zlib)");
   }
-  std::unique_ptr<z_stream, int (*)(z_stream*)> end(&z, deflateEnd);
   deflateTune(&z, 4, 258, 258, 128);
-  const std::size_t bound = deflateBound(&z, static_cast<uLong>(in.size));
-  // Both sizes then fit zlib's 32-bit counters.
-  check_chunk_size(std::max(bound, in.size), raster);
-  Compressed out{Buffer(bound)};
-  z.next_in = in.data.get();
-  z.avail_in = static_cast<uInt>(in.size);
-  z.next_out = out.data.data.get();
-  z.avail_out = static_cast<uInt>(bound);
-  if (deflate(&z, Z_FINISH) == Z_STREAM_END) out.size = bound - z.avail_out;
-  return out;
+  return deflate_whole(z, in, raster);
 }
 
 std::string encode_raster(const PngRaster& raster, RowFilter filter, Deflater deflater, int level) {

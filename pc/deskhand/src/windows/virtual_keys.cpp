@@ -4,6 +4,8 @@
 
 #include <array>
 
+#include "key_names.hpp"
+
 namespace orvane::pc::windows {
 namespace {
 
@@ -91,33 +93,15 @@ constexpr std::array NAMED_KEYS{
     NamedKey{"launchmail", VK_LAUNCH_MAIL},
 };
 
-// 1 to 2 digits without a leading zero, or -1.
-int small_number(std::string_view digits) {
-  if (digits.empty() || digits.size() > 2 || (digits[0] == '0' && digits.size() > 1)) return -1;
-  int value = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9') return -1;
-    value = value * 10 + (c - '0');
-  }
-  return value;
-}
-
 }  // namespace
 
 std::optional<unsigned> virtual_key_for_name(std::string_view name) {
   for (const auto& key : NAMED_KEYS) {
     if (key.name == name) return key.key;
   }
-  // "f1".."f24" and "num0".."num9".
-  if (name.size() > 1 && name[0] == 'f') {
-    const int n = small_number(name.substr(1));
-    if (n >= 1 && n <= 24) return VK_F1 + (n - 1);
-  }
-  if (name.size() == 4 && name.substr(0, 3) == "num") {
-    const int n = small_number(name.substr(3));
-    if (n >= 0 && n <= 9) return VK_NUMPAD0 + n;
-  }
-  return std::nullopt;
+  const auto key = parse_numbered_key(name);
+  if (!key) return std::nullopt;
+  return key->numpad ? unsigned(VK_NUMPAD0 + key->number) : unsigned(VK_F1 + (key->number - 1));
 }
 
 }  // namespace orvane::pc::windows

@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "key_names.hpp"
 #include "orvane/common/unicode.hpp"
 
 namespace orvane::pc::x11 {
@@ -98,24 +99,9 @@ constexpr std::array NAMED_KEYS{
 
 // "f1".."f24" and "num0".."num9".
 std::optional<KeySym> numbered_key(std::string_view name) {
-  const auto number = [](std::string_view digits) -> int {
-    if (digits.empty() || digits.size() > 2 || (digits[0] == '0' && digits.size() > 1)) return -1;
-    int value = 0;
-    for (const char c : digits) {
-      if (c < '0' || c > '9') return -1;
-      value = value * 10 + (c - '0');
-    }
-    return value;
-  };
-  if (name.size() > 1 && name[0] == 'f') {
-    const int n = number(name.substr(1));
-    if (n >= 1 && n <= 24) return XK_F1 + (n - 1);
-  }
-  if (name.size() == 4 && name.substr(0, 3) == "num") {
-    const int n = number(name.substr(3));
-    if (n >= 0 && n <= 9) return XK_KP_0 + n;
-  }
-  return std::nullopt;
+  const auto key = parse_numbered_key(name);
+  if (!key) return std::nullopt;
+  return key->numpad ? KeySym(XK_KP_0 + key->number) : KeySym(XK_F1 + (key->number - 1));
 }
 
 }  // namespace
