@@ -152,7 +152,13 @@ Reply perform(Exchange& exchange, const llm::BaseUrl& base, const std::string& a
   InternetHandle connection{::WinHttpConnect(session.h, win::wide(base.host).c_str(), port, 0)};
   if (connection.h == nullptr) return failed(Step::Connecting, ::GetLastError());
   // The handle stays valid while this thread uses it unless the loop abandons the request; then
-  // every call fails, and nobody reads the result.
+  // every call fails, and nobody reads the result. It is closed before the connection and the
+  // session: closed after them, it hands its socket back to a session already closed, and Wine's
+  // WinHTTP then corrupts the heap when it tidies the pool.
+  struct CloseRequestFirst {
+    Exchange& exchange;
+    ~CloseRequestFirst() { exchange.close_request(); }
+  } close_first{exchange};
   HINTERNET request = nullptr;
   {
     std::lock_guard lock(exchange.mutex);
@@ -164,6 +170,10 @@ Reply perform(Exchange& exchange, const llm::BaseUrl& base, const std::string& a
     // As the Linux client: a redirect is an answer, not something to follow.
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     ::WinHttpSetOption(exchange.request, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
+    // Every request has a session of its own, so a kept-alive connection would never be reused.
+    DWORD no_keep_alive = WINHTTP_DISABLE_KEEP_ALIVE;
+    ::WinHttpSetOption(exchange.request, WINHTTP_OPTION_DISABLE_FEATURE, &no_keep_alive,
+                       sizeof no_keep_alive);
   }
 
   std::string headers = "Content-Type: application/json\r\nAccept: application/json\r\n";
@@ -239,7 +249,6 @@ asio::awaitable<LlmResponse> OpenAiClient::complete(nlohmann::ordered_json messa
   std::thread([exchange, reply, waiting, &wake, executor, base = _endpoint->base,
                key = _config.api_key, body = std::move(body), timeout_ms]() mutable {
     Reply result = perform(*exchange, base, key, body, timeout_ms);
-    exchange->close_request();
     exchange->deliver([&] {
       // `waiting` and `wake` are touched on the loop only.
       asio::post(executor, [reply, waiting, &wake, result = std::move(result)]() mutable {
