@@ -23,96 +23,55 @@ TEST(WindowsAbsoluteCoordinates, EveryPixelMapsBackToItself) {
   EXPECT_EQ(absolute_coordinate(5000, 1920), absolute_coordinate(1919, 1920));
 }
 
-// Each event as text: "+" down or "-" up, then the virtual key ("k26", with "e" when extended),
-// the UTF-16 unit ("u263a") or the mouse flags and data ("m0800 -120").
-std::string describe(const INPUT& event) {
+// "+k26e": key 0x26 down, extended; "-u263a": UTF-16 unit up; "m0800 -120": mouse flags, data.
+std::string describe(const INPUT& e) {
   char text[40];
-  if (event.type == INPUT_MOUSE) {
-    std::snprintf(text, sizeof text, "m%04lx %ld", event.mi.dwFlags,
-                  static_cast<long>(static_cast<LONG>(event.mi.mouseData)));
-    return text;
-  }
-  const DWORD flags = event.ki.dwFlags;
-  const char sign = (flags & KEYEVENTF_KEYUP) ? '-' : '+';
-  if (flags & KEYEVENTF_UNICODE) {
-    std::snprintf(text, sizeof text, "%cu%04x", sign, event.ki.wScan);
+  const char sign = (e.ki.dwFlags & KEYEVENTF_KEYUP) ? '-' : '+';
+  if (e.type == INPUT_MOUSE) {
+    std::snprintf(text, sizeof text, "m%04lx %d", e.mi.dwFlags, static_cast<int>(e.mi.mouseData));
+  } else if (e.ki.dwFlags & KEYEVENTF_UNICODE) {
+    std::snprintf(text, sizeof text, "%cu%04x", sign, e.ki.wScan);
   } else {
-    std::snprintf(text, sizeof text, "%ck%02x%s", sign, event.ki.wVk,
-                  (flags & KEYEVENTF_EXTENDEDKEY) ? "e" : "");
+    std::snprintf(text, sizeof text, "%ck%02x%s", sign, e.ki.wVk,
+                  (e.ki.dwFlags & KEYEVENTF_EXTENDEDKEY) ? "e" : "");
   }
   return text;
 }
 
-struct Recorder {
-  std::string events;
-  unsigned inserted_at_most = 1000;
-  WindowsInput input{[this](std::span<INPUT> batch) {
-    for (const auto& event : batch) events += (events.empty() ? "" : " ") + describe(event);
-    return std::min<unsigned>(inserted_at_most, static_cast<unsigned>(batch.size()));
-  }};
-};
-
-TEST(WindowsInputEvents, KeysWheelsAndTextBecomeTheseEvents) {
+// Each case runs with a sender that inserts at most `inserted` events of a call.
+TEST(WindowsInputEvents, KeysWheelsAndTextBecomeTheseEventsAndDroppedOnesAnError) {
   const struct {
-    const char* what;
     std::function<void(WindowsInput&)> act;
-    const char* events;
+    const char* sent;
+    unsigned inserted = 1000;
   } cases[] = {
-      {"arrow", [](auto& in) { in.press("up"); }, "+k26e -k26e"},
-      {"right ctrl", [](auto& in) { in.keyDown("ctrlright"); }, "+ka3e"},
-      {"numpad divide", [](auto& in) { in.keyUp("divide"); }, "-k6fe"},
-      {"enter is not extended", [](auto& in) { in.press("enter"); }, "+k0d -k0d"},
-      {"hotkey: in order, back in reverse",
-       [](auto& in) {
+      {[](auto& in) { in.press("up"); }, "+k26e -k26e"},
+      {[](auto& in) { in.keyDown("ctrlright"), in.keyUp("divide"), in.press("enter"); },
+       "+ka3e -k6fe +k0d -k0d"},
+      {[](auto& in) {
          in.hotkey({"ctrl", "shift", "nokey", "t"});
        },
        "+k11 +k10 +k54 -k54 -k10 -k11"},
-      {"capital takes shift", [](auto& in) { in.press("A"); }, "+k10 +k41 -k41 -k10"},
-      {"character off the layout", [](auto& in) { in.press("\xe2\x9c\x93"); }, "+u2713 -u2713"},
-      {"unknown names",
-       [](auto& in) {
-         in.press("nokey");
-         in.keyDown("f25");
-       },
-       ""},
-      {"text: controls as keys, the rest as Unicode", [](auto& in) { in.write("a\n\t", 0); },
-       "+u0061 -u0061 +k0d -k0d +k09 -k09"},
-      {"surrogates: both down, then both up", [](auto& in) { in.write("\xf0\x9f\x98\x80", 0); },
-       "+ud83d +ude00 -ud83d -ude00"},
-      {"wheel up", [](auto& in) { in.scroll(2); }, "m0800 120 m0800 120"},
-      {"wheel down", [](auto& in) { in.scroll(-1); }, "m0800 -120"},
-      {"wheel right", [](auto& in) { in.hscroll(1); }, "m1000 120"},
-      {"wheel left", [](auto& in) { in.hscroll(-1); }, "m1000 -120"},
+      {[](auto& in) { in.press("A"), in.press("\xe2\x9c\x93"), in.keyDown("f25"); },
+       "+k10 +k41 -k41 -k10 +u2713 -u2713"},
+      {[](auto& in) { in.write("a\n\t\xf0\x9f\x98\x80", 0); },
+       "+u0061 -u0061 +k0d -k0d +k09 -k09 +ud83d +ude00 -ud83d -ude00"},
+      {[](auto& in) { in.scroll(2), in.scroll(-1), in.hscroll(1), in.hscroll(-1); },
+       "m0800 120 m0800 120 m0800 -120 m1000 120 m1000 -120"},
+      {[](auto& in) { in.click(5, 5, 2); }, "only 1 of 5 events", 1},
+      {[](auto& in) { in.write("\xf0\x9f\x98\x80", 0); }, "only 3 of 4 events", 3},
   };
   for (const auto& c : cases) {
-    Recorder recorder;
-    c.act(recorder.input);
-    EXPECT_EQ(recorder.events, c.events) << c.what;
-  }
-}
-
-TEST(WindowsInputEvents, InputTheSystemDropsIsAnErrorNotASuccess) {
-  const struct {
-    unsigned inserted;
-    std::function<void(WindowsInput&)> act;
-    const char* counts;
-  } cases[] = {
-      {1, [](auto& in) { in.click(5, 5, 2); }, "only 1 of 5 events"},
-      {0,
-       [](auto& in) {
-         in.hotkey({"ctrl", "v"});
-       },
-       "only 0 of 4 events"},
-      {3, [](auto& in) { in.write("\xf0\x9f\x98\x80", 0); }, "only 3 of 4 events"},
-  };
-  for (const auto& c : cases) {
-    Recorder recorder;
-    recorder.inserted_at_most = c.inserted;
+    std::string sent;
+    WindowsInput input([&](std::span<INPUT> batch) {
+      for (const auto& e : batch) sent += (sent.empty() ? "" : " ") + describe(e);
+      return std::min<unsigned>(c.inserted, static_cast<unsigned>(batch.size()));
+    });
     try {
-      c.act(recorder.input);
-      ADD_FAILURE() << c.counts << ": no error";
+      c.act(input);
+      EXPECT_EQ(sent, c.sent);
     } catch (const std::runtime_error& e) {
-      EXPECT_EQ(e.what(), "Windows blocked the input: " + std::string(c.counts) +
+      EXPECT_EQ(e.what(), "Windows blocked the input: " + std::string(c.sent) +
                               " were inserted (a window running as administrator or the secure "
                               "desktop has the input)");
     }

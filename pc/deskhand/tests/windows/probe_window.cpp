@@ -1,5 +1,7 @@
 #include "windows/probe_window.hpp"
 
+#include <windowsx.h>
+
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
@@ -10,49 +12,32 @@
 namespace orvane::pc::testing {
 
 std::uint32_t probe_colour(int x, int y) {
-  const std::uint32_t block = static_cast<std::uint32_t>((x >> 8) * 29 + (y >> 8) * 101) & 0xff;
-  return (static_cast<std::uint32_t>(x & 0xff) << 16) |
-         (static_cast<std::uint32_t>(y & 0xff) << 8) | block;
+  const auto block = static_cast<std::uint32_t>((x >> 8) * 29 + (y >> 8) * 101) & 0xff;
+  return static_cast<std::uint32_t>((x & 0xff) << 16 | (y & 0xff) << 8) | block;
 }
 
 struct ProbeWindow::State {
   RECT area{};
+  BITMAPINFO format{};
+  std::vector<std::uint32_t> pixels;  // as painted: BGRA rows, top down
   HWND window = nullptr;
-  std::vector<std::uint32_t> pixels;  // BGRA rows, top down, as painted
+  DWORD error = 0;
+  bool ready = false;
+  std::vector<ProbeEvent> events;
   std::mutex mutex;
   std::condition_variable changed;
-  std::vector<ProbeEvent> events;
-  bool ready = false;
-  std::string failure;
   std::thread thread;
 
-  void record(UINT message, WPARAM wparam, POINT point) {
+  void record(UINT message, WPARAM wparam, LPARAM point) {
     {
       std::lock_guard lock(mutex);
-      events.push_back({message, wparam, point});
+      events.push_back({message, wparam, {GET_X_LPARAM(point), GET_Y_LPARAM(point)}});
     }
     changed.notify_all();
   }
 };
 
 namespace {
-
-constexpr wchar_t CLASS_NAME[] = L"OrvaneProbeWindow";
-
-bool is_client_mouse_message(UINT message) {
-  switch (message) {
-    case WM_LBUTTONDOWN:
-    case WM_LBUTTONUP:
-    case WM_LBUTTONDBLCLK:
-    case WM_RBUTTONDOWN:
-    case WM_RBUTTONUP:
-    case WM_MBUTTONDOWN:
-    case WM_MBUTTONUP:
-      return true;
-    default:
-      return false;
-  }
-}
 
 LRESULT CALLBACK probe_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
@@ -61,91 +46,71 @@ LRESULT CALLBACK probe_procedure(HWND window, UINT message, WPARAM wparam, LPARA
   }
   auto* state = reinterpret_cast<ProbeWindow::State*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
   if (state == nullptr) return ::DefWindowProcW(window, message, wparam, lparam);
-  if (is_client_mouse_message(message)) {
-    POINT point{static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
+  if (message >= WM_LBUTTONDOWN && message <= WM_MBUTTONDBLCLK) {
+    POINT point{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
     ::ClientToScreen(window, &point);
-    state->record(message, wparam, point);
+    state->record(message, wparam, MAKELPARAM(point.x, point.y));
     return 0;
   }
   switch (message) {
     case WM_MOUSEWHEEL:
     case WM_MOUSEHWHEEL:  // these carry screen points already
-      state->record(message, wparam,
-                    {static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))});
+      state->record(message, wparam, lparam);
       return 0;
     case WM_KEYDOWN:
     case WM_KEYUP:
+    case WM_CHAR:
     case WM_SYSKEYDOWN:
     case WM_SYSKEYUP:
-    case WM_CHAR: {
-      const DWORD at = ::GetMessagePos();
-      state->record(message, wparam,
-                    {static_cast<short>(LOWORD(at)), static_cast<short>(HIWORD(at))});
-      break;  // the default handling still turns Alt+key into menu keys
-    }
+      state->record(message, wparam, static_cast<LPARAM>(::GetMessagePos()));
+      break;  // the default handling still makes Alt+key menu keys
     case WM_ERASEBKGND:
       return 1;
     case WM_PAINT: {
       PAINTSTRUCT paint;
       const HDC dc = ::BeginPaint(window, &paint);
-      const int width = state->area.right - state->area.left;
-      const int height = state->area.bottom - state->area.top;
-      BITMAPINFO info{};
-      info.bmiHeader.biSize = sizeof info.bmiHeader;
-      info.bmiHeader.biWidth = width;
-      info.bmiHeader.biHeight = -height;
-      info.bmiHeader.biPlanes = 1;
-      info.bmiHeader.biBitCount = 32;
-      info.bmiHeader.biCompression = BI_RGB;
-      ::SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, state->pixels.data(), &info,
-                          DIB_RGB_COLORS);
+      const int width = state->format.bmiHeader.biWidth;
+      const int height = -state->format.bmiHeader.biHeight;
+      ::SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, state->pixels.data(),
+                          &state->format, DIB_RGB_COLORS);
       ::EndPaint(window, &paint);
       return 0;
     }
     case WM_DESTROY:
       ::PostQuitMessage(0);
       return 0;
-    default:
-      break;
   }
   return ::DefWindowProcW(window, message, wparam, lparam);
 }
 
 void run_window(ProbeWindow::State& state) {
-  const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-  WNDCLASSEXW window_class{};
-  window_class.cbSize = sizeof window_class;
+  WNDCLASSEXW window_class{sizeof window_class};
   window_class.style = CS_DBLCLKS;
   window_class.lpfnWndProc = probe_procedure;
-  window_class.hInstance = instance;
+  window_class.hInstance = ::GetModuleHandleW(nullptr);
   window_class.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-  window_class.lpszClassName = CLASS_NAME;
-  ::RegisterClassExW(&window_class);  // fails harmlessly when an earlier window registered it
+  window_class.lpszClassName = L"OrvaneProbeWindow";
+  ::RegisterClassExW(&window_class);  // fails harmlessly once an earlier window registered it
   const RECT& area = state.area;
-  const HWND window = ::CreateWindowExW(WS_EX_TOPMOST, CLASS_NAME, L"probe", WS_POPUP, area.left,
-                                        area.top, area.right - area.left, area.bottom - area.top,
-                                        nullptr, nullptr, instance, &state);
-  {
-    std::lock_guard lock(state.mutex);
-    if (window == nullptr)
-      state.failure = "CreateWindowExW failed: " + std::to_string(::GetLastError());
-    state.window = window;
-  }
+  const HWND window =
+      ::CreateWindowExW(WS_EX_TOPMOST, window_class.lpszClassName, L"probe", WS_POPUP, area.left,
+                        area.top, area.right - area.left, area.bottom - area.top, nullptr, nullptr,
+                        window_class.hInstance, &state);
   if (window != nullptr) {
     ::ShowWindow(window, SW_SHOW);
     ::SetForegroundWindow(window);
     ::SetFocus(window);
     ::UpdateWindow(window);
-    ::GdiFlush();
   }
   {
     std::lock_guard lock(state.mutex);
+    state.window = window;
+    state.error = window ? 0 : ::GetLastError();
     state.ready = true;
   }
   state.changed.notify_all();
-  if (window == nullptr) return;
   MSG message;
-  while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+  while (window != nullptr && ::GetMessageW(&message, nullptr, 0, 0) > 0) {
     ::TranslateMessage(&message);
     ::DispatchMessageW(&message);
   }
@@ -155,22 +120,23 @@ void run_window(ProbeWindow::State& state) {
 
 ProbeWindow::ProbeWindow(std::optional<RECT> area) : _state(std::make_unique<State>()) {
   ::SetProcessDPIAware();
-  _state->area =
+  State& state = *_state;
+  state.area =
       area.value_or(RECT{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)});
-  const int width = _state->area.right - _state->area.left;
-  const int height = _state->area.bottom - _state->area.top;
-  _state->pixels.resize(static_cast<std::size_t>(width) * height);
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x)
-      _state->pixels[static_cast<std::size_t>(y) * width + x] = probe_colour(x, y);
+  const int width = state.area.right - state.area.left;
+  const int height = state.area.bottom - state.area.top;
+  state.format.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB};
+  state.pixels.resize(static_cast<std::size_t>(width) * height);
+  for (std::size_t i = 0; i < state.pixels.size(); ++i) {
+    state.pixels[i] = probe_colour(static_cast<int>(i % width), static_cast<int>(i / width));
   }
-  _state->thread = std::thread(run_window, std::ref(*_state));
-  std::unique_lock lock(_state->mutex);
-  _state->changed.wait(lock, [&] { return _state->ready; });
-  if (!_state->failure.empty()) {
+  state.thread = std::thread(run_window, std::ref(state));
+  std::unique_lock lock(state.mutex);
+  state.changed.wait(lock, [&] { return state.ready; });
+  if (state.window == nullptr) {
     lock.unlock();
-    _state->thread.join();
-    throw std::runtime_error(_state->failure);
+    state.thread.join();
+    throw std::runtime_error("CreateWindowExW failed: error " + std::to_string(state.error));
   }
 }
 
