@@ -1,8 +1,9 @@
-// The platform of the running process on Windows: user32's screen metrics and the host's
-// services. Input automation, capture and the clipboard are not built for Windows yet.
+// The platform of the running process on Windows: SendInput and screen capture on the primary
+// screen, the Win32 clipboard, user32's screen metrics and the host's services.
 #include <windows.h>
 
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -10,7 +11,9 @@
 #include "orvane/host/platform.hpp"
 #include "orvane/host/process.hpp"
 #include "orvane/pc/desktop.hpp"
+#include "windows/clipboard.hpp"
 #include "windows/virtual_keys.hpp"
+#include "windows/windows_input.hpp"
 
 namespace orvane::pc {
 namespace {
@@ -19,11 +22,13 @@ class SystemPlatform final : public DesktopPlatform {
  public:
   std::string system() override { return "Windows"; }
 
+  // Opened on first use; a failure is tried again on the next call (a session may get a display).
   InputAutomation& input() override {
-    throw std::runtime_error("desktop input on Windows is not available in this build yet");
+    if (!_input) _input = windows::WindowsInput::open();
+    return *_input;
   }
 
-  Clipboard* clipboard() override { return nullptr; }
+  Clipboard* clipboard() override { return &_clipboard; }
 
   std::pair<int, int> windows_screen_metrics() override {
     // Without DPI awareness a scaled desktop reports its size in 96-DPI units, not pixels. An
@@ -46,6 +51,10 @@ class SystemPlatform final : public DesktopPlatform {
   void sleep(double seconds) override {
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
   }
+
+ private:
+  std::unique_ptr<windows::WindowsInput> _input;
+  windows::WindowsClipboard _clipboard;
 };
 
 }  // namespace
