@@ -1,7 +1,6 @@
 #pragma once
-// A window of the test's own for checking what reaches the Windows desktop: borderless, topmost,
-// over a screen rectangle, painting probe_colour() and recording the input it receives. It runs
-// on a thread of its own, so the test's thread can send input and wait for it to arrive.
+// A borderless topmost window of the test's own over a screen rectangle, painting probe_colour()
+// and recording the input it gets, on a thread of its own while the test sends input.
 #include <windows.h>
 
 #include <chrono>
@@ -13,9 +12,9 @@
 namespace orvane::pc::testing {
 
 struct ProbeEvent {
-  UINT message;   // WM_LBUTTONDOWN, WM_LBUTTONDBLCLK, WM_MOUSEWHEEL, WM_KEYDOWN, WM_CHAR, ...
-  WPARAM wparam;  // as the window got it: virtual key, character, wheel delta in the high word
-  POINT point;    // screen point: the pointer's for mouse messages, the cursor's for the others
+  UINT message;  // mouse buttons and wheels, WM_(SYS)KEYDOWN/UP, WM_CHAR
+  WPARAM wparam;
+  POINT point;  // on the screen: the pointer's for mouse messages, the cursor's for the others
 };
 
 // The colour painted at window point (x, y) as 0xRRGGBB: the low byte of x and of y as red and
@@ -31,17 +30,15 @@ class ProbeWindow {
   ProbeWindow(const ProbeWindow&) = delete;
   ProbeWindow& operator=(const ProbeWindow&) = delete;
 
-  HWND handle() const;
-  RECT area() const;
-  // The events recorded so far, which are then forgotten.
-  std::vector<ProbeEvent> take();
-  // Waits until at least `count` events are recorded or `timeout` has passed, then takes them.
+  RECT area() const { return _area; }
+  // Waits for `count` events (or `timeout`), then hands over and forgets those recorded.
   std::vector<ProbeEvent> wait_for(std::size_t count,
                                    std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
   struct State;
 
  private:
+  RECT _area;
   std::unique_ptr<State> _state;
 };
 
