@@ -1,7 +1,8 @@
 // The screen scripts/desk-differential runs both executors over: the tests' probe window over the
 // whole screen, each input it records written to standard output as one line ("ready W H" first).
-// A ctrl+v also writes the clipboard's text, as a window pasting would read it. The program ends
-// when its standard input closes.
+// A ctrl+v also writes the clipboard's text, as a window pasting would read it; the clipboard is
+// emptied at the start, so that text can only come from the executor. The program ends when its
+// standard input closes.
 #include <windows.h>
 
 #include <atomic>
@@ -18,9 +19,13 @@ void say(const std::string& line) {
   std::fflush(stdout);
 }
 
+void open_clipboard() {
+  for (int attempt = 0; attempt < 20 && !::OpenClipboard(nullptr); ++attempt) ::Sleep(10);
+}
+
 std::string clipboard_text() {
   std::string text = "(none)";
-  for (int attempt = 0; attempt < 20 && !::OpenClipboard(nullptr); ++attempt) ::Sleep(10);
+  open_clipboard();
   if (const HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
     if (const auto* units = static_cast<const wchar_t*>(::GlobalLock(data))) {
       const int size = ::WideCharToMultiByte(CP_UTF8, 0, units, -1, nullptr, 0, nullptr, nullptr);
@@ -64,7 +69,15 @@ void print(const orvane::pc::testing::ProbeEvent& event, bool& control) {
     case WM_SYSKEYDOWN:
       if (w == VK_CONTROL) control = true;
       say("key-down " + std::to_string(w));
-      if (w == 'V' && control) say("paste " + clipboard_text());
+      if (w == 'V' && control) {
+        // Wine takes a change of the X clipboard (the Linux executor's copy) over a moment later.
+        std::string text = clipboard_text();
+        for (int wait = 0; wait < 50 && text == "(none)"; ++wait) {
+          ::Sleep(20);
+          text = clipboard_text();
+        }
+        say("paste " + text);
+      }
       return;
     case WM_KEYUP:
     case WM_SYSKEYUP:
@@ -80,6 +93,9 @@ void print(const orvane::pc::testing::ProbeEvent& event, bool& control) {
 }  // namespace
 
 int main() {
+  open_clipboard();
+  ::EmptyClipboard();
+  ::CloseClipboard();
   orvane::pc::testing::ProbeWindow window;
   const RECT area = window.area();
   say("ready " + std::to_string(area.right - area.left) + " " +
@@ -97,7 +113,9 @@ int main() {
       print(event, control);
     }
   }
-  for (const auto& event : window.take()) print(event, control);
+  for (const auto& event : window.wait_for(1, std::chrono::milliseconds(100))) {
+    print(event, control);
+  }
   input_end.join();
   return 0;
 }
