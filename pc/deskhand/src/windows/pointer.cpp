@@ -66,12 +66,15 @@ void WindowsInput::moveTo(int x, int y, double duration) {
   if (steps > 0) sleep_seconds(duration / steps);
 }
 
-// The move and the presses go in one call, so no other input comes between them.
+// The move and the presses go in one call, so no other input comes between them, and each press
+// carries the point too: Wine, for one, may still move the pointer back to where X last had it
+// after the move.
 void WindowsInput::_click_button(int x, int y, DWORD down, DWORD up, int clicks) {
-  std::vector<INPUT> events{move_event(x, y)};
-  for (int i = 0; i < clicks; ++i) {
-    events.push_back(mouse_event(down));
-    events.push_back(mouse_event(up));
+  const INPUT at = move_event(x, y);
+  std::vector<INPUT> events{at};
+  for (int i = 0; i < 2 * clicks; ++i) {
+    events.push_back(at);
+    events.back().mi.dwFlags |= i % 2 ? up : down;
   }
   _send(events);
 }

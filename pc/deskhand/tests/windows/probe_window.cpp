@@ -109,6 +109,9 @@ ProbeWindow::ProbeWindow(std::optional<RECT> area)
     state.thread.join();
     throw std::runtime_error("the probe window could not be made");
   }
+  // Wine moves the pointer back to where X had it when the window appears: that passes first.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  wait_for(0, {});
 }
 
 ProbeWindow::~ProbeWindow() {
