@@ -8,13 +8,6 @@
 
 namespace orvane::app::tour {
 
-std::array<int, 3> RgbPixels::at(int x, int y) const {
-  const std::size_t i = (static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
-                         static_cast<std::size_t>(x)) *
-                        3;
-  return {rgb.at(i), rgb.at(i + 1), rgb.at(i + 2)};
-}
-
 RgbPixels decode_png(const std::string& png) {
   const std::unique_ptr<spng_ctx, decltype(&spng_ctx_free)> ctx(spng_ctx_new(0), spng_ctx_free);
   if (!ctx) throw CheckFailed("cannot start the PNG decoder");

@@ -1,7 +1,12 @@
 #pragma once
 // A small window of the tour's own that records the clicks and the text it receives, the way an
-// application would: key presses become characters, ctrl+v pastes the clipboard.
+// application would: key presses become characters, ctrl+v pastes the clipboard. An X11 window on
+// Linux, a Win32 one on Windows.
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <X11/Xlib.h>
+#endif
 
 #include <array>
 #include <chrono>
@@ -19,8 +24,8 @@ struct Click {
 
 class ProbeWindow {
  public:
-  // On $DISPLAY, at (x, y) in screen pixels, filled with the 24-bit colour `rgb`. Throws
-  // CheckFailed when the display cannot be opened.
+  // On $DISPLAY (Linux) or the desktop (Windows), at (x, y) in screen pixels, filled with the
+  // 24-bit colour `rgb`. Throws CheckFailed when the window cannot be shown.
   ProbeWindow(int x, int y, int width, int height, unsigned long rgb);
   ~ProbeWindow();
   ProbeWindow(const ProbeWindow&) = delete;
@@ -39,7 +44,8 @@ class ProbeWindow {
                   std::chrono::milliseconds timeout = std::chrono::seconds(3));
 
   // Takes the clipboard over. A clipboard tool that copied text stays in the background until
-  // someone else owns the clipboard, holding the standard error it inherited from this process.
+  // someone else owns the clipboard, holding the standard error it inherited from this process
+  // (X11; the Windows clipboard holds data, not a process).
   void take_clipboard();
 
   const std::vector<Click>& clicks() const { return _clicks; }
@@ -48,15 +54,26 @@ class ProbeWindow {
   bool pasted() const { return _pasted; }
 
  private:
+#ifdef _WIN32
+  static LRESULT CALLBACK _window_procedure(HWND window, UINT message, WPARAM w, LPARAM l);
+  LRESULT _message(UINT message, WPARAM w, LPARAM l);
+  void _click(unsigned button, LPARAM l);
+  void _paste();
+
+  HWND _window = nullptr;
+  HBRUSH _brush = nullptr;
+  char16_t _high_surrogate = 0;
+#else
   void _handle(XEvent& event);
   void _key_press(XKeyEvent& event);
   void _paste_arrived(const XSelectionEvent& event);
 
   Display* _display = nullptr;
   Window _window = 0;
+  Atom _clipboard = 0, _utf8 = 0, _paste_property = 0;
+#endif
   int _x, _y, _width, _height;
   std::array<int, 3> _colour{};
-  Atom _clipboard = 0, _utf8 = 0, _paste_property = 0;
   std::vector<Click> _clicks;
   std::string _text;
   bool _pasted = false;
