@@ -42,12 +42,12 @@ void WindowsInput::_send(std::vector<INPUT>& events) {
   if (events.empty()) return;
   const unsigned inserted = _sender(events);
   if (inserted < events.size()) {
-    // User Interface Privilege Isolation drops input meant for higher-integrity windows, and a
-    // locked session or the secure desktop takes none: saying so beats reporting a click.
+    // A locked session or the secure desktop takes no input: saying so beats reporting a
+    // click. (Input that UIPI drops for an elevated window is counted as inserted all the same.)
     throw std::runtime_error("Windows blocked the input: only " + std::to_string(inserted) +
                              " of " + std::to_string(events.size()) +
-                             " events were inserted (a window running as administrator or the "
-                             "secure desktop has the input)");
+                             " events were inserted (the secure desktop or a locked session has "
+                             "the input)");
   }
 }
 

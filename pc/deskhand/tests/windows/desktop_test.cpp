@@ -65,8 +65,8 @@ TEST(WindowsInputEvents, KeysAndTextBecomeTheseEventsAndDroppedOnesAnError) {
       EXPECT_EQ(sent, c.sent);
     } catch (const std::runtime_error& e) {
       EXPECT_EQ(e.what(), "Windows blocked the input: " + std::string(c.sent) +
-                              " were inserted (a window running as administrator or the secure "
-                              "desktop has the input)");
+                              " were inserted (the secure desktop or a locked session has the "
+                              "input)");
     }
   }
 }
