@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "windows/probe_window.hpp"
 
@@ -44,22 +45,15 @@ std::string point_text(const POINT& point) {
 
 // Mouse input with its screen point; keys and characters without (theirs is only the cursor's).
 void print(const orvane::pc::testing::ProbeEvent& event, bool& control) {
+  static const std::pair<UINT, const char*> buttons[] = {
+      {WM_LBUTTONDOWN, "left-down"},  {WM_LBUTTONUP, "left-up"},  {WM_LBUTTONDBLCLK, "left-double"},
+      {WM_RBUTTONDOWN, "right-down"}, {WM_RBUTTONUP, "right-up"}, {WM_MBUTTONDOWN, "middle-down"},
+      {WM_MBUTTONUP, "middle-up"}};
+  for (const auto& [message, name] : buttons) {
+    if (event.message == message) return say(name + (" " + point_text(event.point)));
+  }
   const unsigned long w = static_cast<unsigned long>(event.wparam);
   switch (event.message) {
-    case WM_LBUTTONDOWN:
-      return say("left-down " + point_text(event.point));
-    case WM_LBUTTONUP:
-      return say("left-up " + point_text(event.point));
-    case WM_LBUTTONDBLCLK:
-      return say("left-double " + point_text(event.point));
-    case WM_RBUTTONDOWN:
-      return say("right-down " + point_text(event.point));
-    case WM_RBUTTONUP:
-      return say("right-up " + point_text(event.point));
-    case WM_MBUTTONDOWN:
-      return say("middle-down " + point_text(event.point));
-    case WM_MBUTTONUP:
-      return say("middle-up " + point_text(event.point));
     case WM_MOUSEWHEEL:
     case WM_MOUSEHWHEEL:
       return say((event.message == WM_MOUSEWHEEL ? "wheel " : "hwheel ") +
