@@ -2,11 +2,13 @@
 // Wayland compositor or an X display), clipboard tools.
 #include <sys/utsname.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <stdexcept>
 #include <thread>
 
+#include "gnome/gnome_input.hpp"
 #include "orvane/host/log.hpp"
 #include "orvane/host/platform.hpp"
 #include "orvane/host/process.hpp"
@@ -52,13 +54,12 @@ class SystemPlatform final : public DesktopPlatform {
 
   InputAutomation& input() override {
     // Opened on first use and kept while the desktop lives; a failed open is tried again.
+    if (_gnome && _gnome->lost()) _gnome.reset();
     if (_wayland && _wayland->lost()) _wayland.reset();
     if (_x11 && _x11->lost()) _x11.reset();
-    if (_wayland) return *_wayland;
-    if (_x11) return *_x11;
+    if (InputAutomation* open = _opened()) return *open;
     _open_desktop();
-    if (_wayland) return *_wayland;
-    return *_x11;
+    return *_opened();
   }
 
   Clipboard* clipboard() override {
@@ -69,6 +70,15 @@ class SystemPlatform final : public DesktopPlatform {
     };
     // A Wayland session's clipboard is the compositor's; xclip would fill XWayland's.
     static const std::vector<std::string> wayland_tool{"wl-copy"};
+    if (_wayland_session()) {
+      // GNOME's clipboard is reached through the session that drives its input.
+      try {
+        input();
+      } catch (const std::exception&) {
+        // Then a tool, if any, as on any other desktop.
+      }
+      if (_gnome) return &_gnome_clipboard;
+    }
     if (_wayland_session() && host::program_exists(wayland_tool.front())) {
       _clipboard.emplace(wayland_tool);
       return &*_clipboard;
@@ -96,6 +106,7 @@ class SystemPlatform final : public DesktopPlatform {
     if (_wayland_session()) {
       try {
         input();
+        if (_gnome) return _gnome->screen_size();
         if (_wayland) return _wayland->screen_size();
       } catch (const std::exception&) {
         // No desktop to drive: the host answers as it can.
@@ -125,50 +136,95 @@ class SystemPlatform final : public DesktopPlatform {
   }
 
  private:
-  // ORVANE_DESKTOP=wayland|x11 forces one; otherwise Wayland when $WAYLAND_DISPLAY is set and
-  // its compositor offers the protocols, else X11.
+  // ORVANE_DESKTOP=gnome|wayland|x11 forces one; otherwise a Wayland session when
+  // $WAYLAND_DISPLAY is set, else X11.
   bool _wayland_session() const {
     const std::string forced = environment("ORVANE_DESKTOP");
     if (forced == "x11") return false;
-    return forced == "wayland" || !environment("WAYLAND_DISPLAY").empty();
+    return !forced.empty() || !environment("WAYLAND_DISPLAY").empty();
   }
 
+  InputAutomation* _opened() const {
+    if (_gnome) return _gnome.get();
+    if (_wayland) return _wayland.get();
+    return _x11.get();
+  }
+
+  // Tries the desktops in turn: GNOME when the session bus has Mutter's remote desktop, then a
+  // wlroots compositor, then X. One warning names what each lacked when none works, or when a
+  // Wayland session falls back to X.
   void _open_desktop() {
     const std::string forced = environment("ORVANE_DESKTOP");
-    std::string wayland_failure;
-    if (forced != "x11" && (forced == "wayland" || !environment("WAYLAND_DISPLAY").empty())) {
+    static const std::vector<std::string> known{"", "gnome", "wayland", "x11"};
+    if (std::find(known.begin(), known.end(), forced) == known.end()) {
+      throw std::runtime_error("ORVANE_DESKTOP is \"" + forced +
+                               "\"; it may be gnome, wayland or x11");
+    }
+    const bool wayland_session = !environment("WAYLAND_DISPLAY").empty();
+    std::vector<std::string> failures;
+    const auto attempt = [&](const char* name, auto open) {
       try {
-        _wayland = wayland::WaylandInput::open();
-        return;
-      } catch (const wayland::MissingProtocols& error) {
-        wayland_failure = error.what();
-        if (!_warned_protocols) {
-          _warned_protocols = true;
-          host::get_logger("orvane.pc.deskhand")
-              ->warn(
-                  "{}; input and capture need a wlroots compositor (sway, Hyprland, river, "
-                  "labwc, Wayfire){}",
-                  error.what(), forced == "wayland" ? "" : "; trying X11");
-        }
+        open();
+        return true;
       } catch (const std::exception& error) {
-        wayland_failure = error.what();
+        failures.push_back(std::string(name) + ": " + error.what());
+        return false;
       }
-      if (forced == "wayland") {
-        throw std::runtime_error("no Wayland desktop to automate: " + wayland_failure);
+    };
+    if ((forced.empty() && wayland_session) || forced == "gnome") {
+      if (attempt("GNOME", [&] { _gnome = gnome::GnomeInput::open(); })) return;
+    }
+    if ((forced.empty() && wayland_session) || forced == "wayland") {
+      if (attempt("wlroots", [&] { _wayland = wayland::WaylandInput::open(); })) return;
+    }
+    if (forced.empty() || forced == "x11") {
+      if (attempt("X11", [&] { _x11 = x11::X11Input::open(); })) {
+        _warn_once(failures);
+        return;
       }
     }
-    try {
-      _x11 = x11::X11Input::open();
-    } catch (const std::exception& error) {
-      if (wayland_failure.empty()) throw;
-      throw std::runtime_error("no desktop to automate: " + wayland_failure + "; " + error.what());
+    if (failures.size() > 1) _warn_once(failures);
+    // One desktop tried: its own words, as before there were several to try.
+    if (failures.size() == 1) {
+      const std::string& only = failures.front();
+      const std::string message = only.substr(only.find(": ") + 2);
+      if (only.rfind("X11", 0) == 0) throw std::runtime_error(message);
+      const char* which = only.rfind("GNOME", 0) == 0 ? "GNOME" : "Wayland";
+      throw std::runtime_error(std::string("no ") + which + " desktop to automate: " + message);
     }
+    std::string reasons;
+    for (const auto& failure : failures) reasons += (reasons.empty() ? "" : "; ") + failure;
+    throw std::runtime_error("no desktop to automate: " + reasons);
   }
 
+  void _warn_once(const std::vector<std::string>& failures) {
+    if (failures.empty() || _warned) return;
+    _warned = true;
+    std::string reasons;
+    for (const auto& failure : failures) reasons += (reasons.empty() ? "" : "; ") + failure;
+    host::get_logger("orvane.pc.deskhand")
+        ->warn(
+            "desktops tried and not usable: {}. Input and capture need GNOME (Mutter), a "
+            "wlroots compositor (sway, Hyprland, river, labwc, Wayfire) or an X display",
+            reasons);
+  }
+
+  // The clipboard of the GNOME session the input drives.
+  class GnomeClipboard final : public Clipboard {
+   public:
+    explicit GnomeClipboard(SystemPlatform& platform) : _platform(platform) {}
+    void copy(const std::string& text) override { _platform._gnome->copy(text); }
+
+   private:
+    SystemPlatform& _platform;
+  };
+
+  std::unique_ptr<gnome::GnomeInput> _gnome;
   std::unique_ptr<wayland::WaylandInput> _wayland;
   std::unique_ptr<x11::X11Input> _x11;
-  bool _warned_protocols = false;
+  bool _warned = false;
   std::optional<ToolClipboard> _clipboard;
+  GnomeClipboard _gnome_clipboard{*this};
 };
 
 }  // namespace

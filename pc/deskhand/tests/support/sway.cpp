@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -117,6 +118,9 @@ void on_global(void* data, wl_registry* registry, uint32_t name, const char* int
   } else if (id == xdg_wm_base_interface.name) {
     c.wm_base =
         static_cast<xdg_wm_base*>(wl_registry_bind(registry, name, &xdg_wm_base_interface, 1));
+  } else if (id == wl_data_device_manager_interface.name) {
+    c.data_manager = static_cast<wl_data_device_manager*>(
+        wl_registry_bind(registry, name, &wl_data_device_manager_interface, 3));
   } else if (id == wl_output_interface.name && c.output == nullptr) {
     // The first output announced is HEADLESS-1, at the origin.
     c.output = static_cast<wl_output*>(wl_registry_bind(registry, name, &wl_output_interface, 2));
@@ -210,7 +214,24 @@ void on_key(void* data, wl_keyboard*, uint32_t, uint32_t, uint32_t key, uint32_t
   if (event.pressed) xkb_state_key_get_utf8(c.state, key + 8, text, sizeof text);
   event.text = text;
   c._events.push_back(event);
+  // Ctrl+V pastes, as in any text field.
+  if (event.pressed && event.code == XKB_KEY_v && (event.modifiers & c.modifier_mask("Control")))
+    c.paste_asked = true;
 }
+void on_data_offer(void*, wl_data_device*, wl_data_offer*) {}
+void on_data_enter(void*, wl_data_device*, uint32_t, wl_surface*, wl_fixed_t, wl_fixed_t,
+                   wl_data_offer*) {}
+void on_data_leave(void*, wl_data_device*) {}
+void on_data_motion(void*, wl_data_device*, uint32_t, wl_fixed_t, wl_fixed_t) {}
+void on_data_drop(void*, wl_data_device*) {}
+void on_selection(void* data, wl_data_device*, wl_data_offer* offer) {
+  auto& c = client(data);
+  if (c.selection) wl_data_offer_destroy(c.selection);
+  c.selection = offer;
+}
+const wl_data_device_listener data_device_listener{on_data_offer,  on_data_enter, on_data_leave,
+                                                   on_data_motion, on_data_drop,  on_selection};
+
 void on_modifiers(void* data, wl_keyboard*, uint32_t, uint32_t depressed, uint32_t latched,
                   uint32_t locked, uint32_t group) {
   auto& c = client(data);
@@ -255,6 +276,10 @@ PatternClient::PatternClient(const std::string& socket) {
   xdg_wm_base_add_listener(wm_base, &wm_base_listener, this);
   // Pointer and keyboard come with the first virtual devices.
   wl_seat_add_listener(seat, &seat_listener, this);
+  if (data_manager) {
+    data_device = wl_data_device_manager_get_data_device(data_manager, seat);
+    wl_data_device_add_listener(data_device, &data_device_listener, this);
+  }
   wl_display_roundtrip(display);
 
   _surface = wl_compositor_create_surface(compositor);
@@ -307,6 +332,9 @@ PatternClient::~PatternClient() {
   if (_xdg_surface) xdg_surface_destroy(_xdg_surface);
   if (_surface) wl_surface_destroy(_surface);
   // Every bound global and seat device too: the client library keeps each proxy until destroyed.
+  if (selection) wl_data_offer_destroy(selection);
+  if (data_device) wl_data_device_destroy(data_device);
+  if (data_manager) wl_data_device_manager_destroy(data_manager);
   if (pointer) wl_pointer_destroy(pointer);
   if (keyboard) wl_keyboard_destroy(keyboard);
   if (wm_base) xdg_wm_base_destroy(wm_base);
@@ -331,6 +359,29 @@ void PatternClient::_dispatch(int timeout_ms) {
     wl_display_cancel_read(display);
   }
   wl_display_dispatch_pending(display);
+  if (paste_asked) _paste();
+}
+
+// Reads the offered clipboard to its end, as a text field does on Ctrl+V.
+void PatternClient::_paste() {
+  paste_asked = false;
+  ClientEvent event{ClientEvent::Paste};
+  int fds[2];
+  if (selection && pipe2(fds, O_CLOEXEC) == 0) {
+    wl_data_offer_receive(selection, "text/plain;charset=utf-8", fds[1]);
+    close(fds[1]);
+    wl_display_flush(display);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    char chunk[4096];
+    pollfd in{fds[0], POLLIN, 0};
+    while (std::chrono::steady_clock::now() < deadline && poll(&in, 1, 100) >= 0) {
+      const ssize_t n = read(fds[0], chunk, sizeof chunk);
+      if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) break;
+      if (n > 0) event.text.append(chunk, static_cast<std::size_t>(n));
+    }
+    close(fds[0]);
+  }
+  _events.push_back(event);
 }
 
 std::vector<ClientEvent> PatternClient::wait_for(

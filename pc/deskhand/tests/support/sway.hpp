@@ -37,12 +37,12 @@ class Sway {
 };
 
 struct ClientEvent {
-  enum Type { Motion, Button, Axis, Key } type;
+  enum Type { Motion, Button, Axis, Key, Paste } type;
   double x = 0, y = 0;          // Motion: surface coordinates
   std::uint32_t code = 0;       // Button: evdev button; Key: keysym; Axis: axis
   bool pressed = false;         // Button, Key
   int discrete = 0;             // Axis: steps
-  std::string text;             // Key: the UTF-8 text a press types
+  std::string text;             // Key: the UTF-8 text a press types; Paste: what Ctrl+V read
   std::uint32_t modifiers = 0;  // Key: depressed modifiers at the time
 };
 
@@ -71,6 +71,10 @@ class PatternClient {
   wl_seat* seat = nullptr;
   wl_output* output = nullptr;
   xdg_wm_base* wm_base = nullptr;
+  wl_data_device_manager* data_manager = nullptr;
+  wl_data_device* data_device = nullptr;
+  wl_data_offer* selection = nullptr;  // the clipboard as offered now
+  bool paste_asked = false;
   wl_pointer* pointer = nullptr;
   wl_keyboard* keyboard = nullptr;
   xkb_context* xkb = nullptr;
@@ -85,6 +89,7 @@ class PatternClient {
  private:
   void _dispatch(int timeout_ms);
   void _paint();
+  void _paste();
   wl_registry* _registry = nullptr;
   wl_surface* _surface = nullptr;
   xdg_surface* _xdg_surface = nullptr;
