@@ -1,6 +1,7 @@
 #pragma once
 // A private headless GNOME compositor (Mutter) for a test, on a session of its own (D-Bus,
-// PipeWire, WirePlumber), with one virtual monitor. Sets $WAYLAND_DISPLAY while it lives.
+// PipeWire, WirePlumber), with one virtual monitor at a scale of 1 or 2. Sets $WAYLAND_DISPLAY
+// while it lives.
 #include <string>
 
 #include "support/session_services.hpp"
@@ -9,7 +10,7 @@ namespace orvane::pc::testing {
 
 class Mutter {
  public:
-  Mutter(int width, int height);
+  Mutter(int width, int height, int scale = 1);
   ~Mutter();
   Mutter(const Mutter&) = delete;
   Mutter& operator=(const Mutter&) = delete;
