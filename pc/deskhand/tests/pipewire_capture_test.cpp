@@ -5,6 +5,7 @@
 #include <spa/buffer/meta.h>
 #include <spa/param/video/format-utils.h>
 
+#include <cstring>
 #include <future>
 #include <thread>
 
@@ -36,6 +37,8 @@ class Producer {
     pw_thread_loop_start(_loop);
     pw_thread_loop_lock(_loop);
     _core = pw_context_connect(_context, nullptr, 0);
+    if (_core == nullptr)
+      throw std::runtime_error(std::string("producer: ") + std::strerror(errno));
     _stream =
         pw_stream_new(_core, "test screen", pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", nullptr));
     pw_stream_add_listener(_stream, &_hook, &EVENTS, this);
@@ -223,6 +226,7 @@ TEST_F(PipewireCapture, ACaptureThatCannotStartThrowsWithinItsTimeoutNamingWhy) 
     ADD_FAILURE() << "a capture of a node that does not exist";
   } catch (const std::runtime_error& e) {
     EXPECT_NE(std::string(e.what()).find(NAME), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("987654"), std::string::npos) << e.what();
   }
   EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
 

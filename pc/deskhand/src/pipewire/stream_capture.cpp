@@ -158,11 +158,12 @@ void StreamCapture::_connect(int remote_fd) {
   _core = remote_fd >= 0 ? pw_context_connect_fd(_context, remote_fd, nullptr, 0)
                          : pw_context_connect(_context, nullptr, 0);
   if (_core == nullptr) {
+    // PipeWire says "host is down" when no socket it tried answered.
     const int error = errno;
     throw std::runtime_error(
         _name + ": cannot connect to " +
         (remote_fd >= 0 ? "the PipeWire remote it was given" : daemon_place()) + ": " +
-        std::strerror(error));
+        (error == EHOSTDOWN ? "no daemon answers there" : std::strerror(error)));
   }
   pw_core_add_listener(_core, &_core_hook, &Events::core_events, this);
   _registry = pw_core_get_registry(_core, PW_VERSION_REGISTRY, 0);
