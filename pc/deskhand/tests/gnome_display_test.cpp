@@ -1,5 +1,6 @@
 // Input and capture on a real GNOME compositor (headless Mutter on a private session bus and
-// PipeWire): what reaches a window of the test's own, and what the screen cast shows.
+// PipeWire): what reaches a window of the test's own, and what the screen cast shows, on a
+// monitor at scale 2 (the window's surface points are half the screen's pixels).
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
@@ -8,9 +9,13 @@
 #include <thread>
 
 #include "gnome/gnome_input.hpp"
+#include "image/image.hpp"
 #include "orvane/pc/deskhand.hpp"
+#include "support/base64_decode.hpp"
+#include "support/fake_platform.hpp"
 #include "support/mutter.hpp"
 #include "support/sway.hpp"
+#include "support/xvfb.hpp"
 
 namespace orvane::pc {
 namespace {
@@ -20,7 +25,7 @@ using testing::ClientEvent;
 using testing::PatternClient;
 using Events = std::vector<ClientEvent>;
 
-constexpr int WIDTH = 1280, HEIGHT = 800;
+constexpr int WIDTH = 1920, HEIGHT = 1080, SCALE = 2;
 
 std::function<bool(const Events&)> has(ClientEvent::Type type, std::size_t n) {
   return [=](const Events& events) {
@@ -39,7 +44,7 @@ Events only(const Events& events, ClientEvent::Type type) {
 class OnMutter : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    mutter = new testing::Mutter(WIDTH, HEIGHT);
+    mutter = new testing::Mutter(WIDTH, HEIGHT, SCALE);
     // Mutter's names reach the bus a moment after its display socket.
     for (int attempt = 0; !input; ++attempt) {
       try {
@@ -71,6 +76,7 @@ TEST_F(OnMutter, CaptureIsTheMonitorPixelForPixelAndItsSizeIsTheScreenCasts) {
   const ScreenCapture capture = input->screenshot();
   ASSERT_EQ(capture.width, WIDTH);
   ASSERT_EQ(capture.height, HEIGHT);
+  ASSERT_EQ(window->scale(), SCALE);
   long wrong = 0;
   for (int y = 0; y < HEIGHT; ++y) {
     for (int x = 0; x < WIDTH; ++x) {
@@ -93,6 +99,7 @@ TEST_F(OnMutter, ClicksLandOnTheMappedPixel) {
   };
   const Case cases[] = {
       {641, 333, [](auto& in, int x, int y) { in.click(x, y); }, BTN_LEFT, 1, 641, 333},
+      {1001, 77, [](auto& in, int x, int y) { in.click(x, y, 3); }, BTN_LEFT, 3, 1001, 77},
       {0, 0, [](auto& in, int x, int y) { in.rightClick(x, y); }, BTN_RIGHT, 1, 0, 0},
       {WIDTH - 1, HEIGHT - 1, [](auto& in, int x, int y) { in.middleClick(x, y); }, BTN_MIDDLE, 1,
        WIDTH - 1, HEIGHT - 1},
@@ -111,8 +118,8 @@ TEST_F(OnMutter, ClicksLandOnTheMappedPixel) {
     }
     const auto moves = only(events, ClientEvent::Motion);
     ASSERT_FALSE(moves.empty());
-    EXPECT_DOUBLE_EQ(moves.back().x, c.at_x) << c.x;
-    EXPECT_DOUBLE_EQ(moves.back().y, c.at_y) << c.y;
+    EXPECT_DOUBLE_EQ(moves.back().x * SCALE, c.at_x) << c.x;
+    EXPECT_DOUBLE_EQ(moves.back().y * SCALE, c.at_y) << c.y;
     EXPECT_EQ(input->position(), std::pair(int(c.at_x), int(c.at_y)));
   }
 }
@@ -162,16 +169,52 @@ TEST_F(OnMutter, KeysHotkeysAndTextArriveInOrderAndWhole) {
   EXPECT_EQ(typed, text);
 }
 
-TEST_F(OnMutter, TheExecutorChoosesGnomeForItsActionsAndScreenshots) {
-  setenv("ORVANE_DESKTOP", "gnome", 1);
-  DeskhandExecutor executor;
-  const Json click = executor.execute_action("left_click", {{"coordinate", {500, 300}}});
-  const Json shot = executor.execute_action("screenshot");
-  unsetenv("ORVANE_DESKTOP");
-  EXPECT_EQ(click.value("type", ""), "text") << click.dump();
-  EXPECT_EQ(only(window->wait_for(has(ClientEvent::Button, 2)), ClientEvent::Button).size(), 2u);
-  EXPECT_EQ(shot.value("type", ""), "image") << shot.dump().substr(0, 300);
-  EXPECT_EQ(executor.get_tool_definition()["display_width_px"], WIDTH);
+// The executor's answers on GNOME are those on an X screen of the same size, action for action;
+// a screenshot is compared by its decoded size.
+TEST_F(OnMutter, TheExecutorAnswersAsOnAnXScreenOfTheSameSize) {
+  const std::vector<std::pair<std::string, Json>> actions{
+      {"screenshot", Json::object()},
+      {"mouse_move", {{"coordinate", {100, 200}}}},
+      {"cursor_position", Json::object()},
+      {"left_click", {{"coordinate", {640, 360}}}},
+      {"double_click", {{"coordinate", {700, 400}}}},
+      {"right_click", {{"coordinate", {300, 500}}}},
+      {"triple_click", {{"coordinate", {320, 520}}}},
+      {"key", {{"text", "ctrl+shift+t"}}},
+      {"type", {{"text", "Grüße ✓"}}},
+      {"scroll", {{"coordinate", {500, 300}}, {"direction", "up"}, {"amount", 3}}},
+      {"scroll", {{"direction", "right"}, {"amount", 1}}},
+      {"left_click_drag", {{"start_coordinate", {100, 100}}, {"coordinate", {900, 600}}}},
+      {"hold_key", {{"text", "shift"}, {"duration", 0.1}}},
+      {"mouse_move", {{"coordinate", {5000, -20}}}},
+      {"cursor_position", Json::object()},
+      {"screenshot", Json::object()},
+  };
+  const auto answers = [&](const char* desktop) {
+    setenv("ORVANE_DESKTOP", desktop, 1);
+    testing::TempHome home;
+    DeskhandExecutor executor;
+    std::vector<Json> results;
+    for (const auto& [action, params] : actions) {
+      Json result = executor.execute_action(action, params);
+      if (result.value("type", "") == "image") {
+        const auto image = image::decode_png(testing::base64_decode(result.value("base64", "")));
+        result["base64"] = std::to_string(image.width) + "x" + std::to_string(image.height);
+      }
+      results.push_back(result);
+      window->wait_for([](const Events&) { return false; }, std::chrono::milliseconds(20));
+    }
+    unsetenv("ORVANE_DESKTOP");
+    return results;
+  };
+  const auto on_gnome = answers("gnome");
+  testing::Xvfb xvfb(WIDTH, HEIGHT);
+  testing::TestWindow x_window;
+  const auto on_x = answers("x11");
+  ASSERT_EQ(on_gnome.size(), on_x.size());
+  for (std::size_t i = 0; i < actions.size(); ++i)
+    EXPECT_EQ(on_gnome[i], on_x[i]) << actions[i].first;
+  EXPECT_EQ(on_gnome.front()["base64"], "1429x804");
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ void set_scale(const std::string& mode, int scale) {
   constexpr const char* PATH = "/org/gnome/Mutter/DisplayConfig";
   std::uint32_t serial = 0;
   int code = sd_bus_open_user(&bus);
-  for (int attempt = 0; code >= 0 && attempt < 100; ++attempt) {
+  for (int attempt = 0; bus != nullptr && attempt < 100; ++attempt) {
     sd_bus_error_free(&error);
     code = sd_bus_call_method(bus, DEST, PATH, DEST, "GetCurrentState", &error, &state, "");
     if (code >= 0) break;
