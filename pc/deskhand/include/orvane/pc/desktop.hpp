@@ -75,12 +75,15 @@ class DesktopPlatform {
 };
 
 // The platform of the running process: its uname, the host's process runner and platform
-// functions, input automation opened on first use, and the first clipboard tool found on PATH
-// (xclip, xsel, wl-copy). The input is a wlroots Wayland compositor's when $WAYLAND_DISPLAY is
-// set and the compositor offers virtual pointer, virtual keyboard and screen copy (a warning
-// names what it lacks otherwise), else the X display's; ORVANE_DESKTOP=wayland|x11 forces one.
-// On Wayland the screen size is the driven output's mode, the pointer's position is read through
-// a layer-shell overlay when offered, and without a host screenshot command the fallback capture
+// functions, input automation opened on first use, and the clipboard. When $WAYLAND_DISPLAY is
+// set, the input is GNOME's (Mutter's remote-desktop session and screen cast, with the session's
+// clipboard) when the session bus offers it, else a wlroots compositor's when it offers virtual
+// pointer, virtual keyboard and screen copy; otherwise, or when neither works, the X display's.
+// ORVANE_DESKTOP=gnome|wayland|x11 forces one. One warning names what each desktop lacked when
+// none works or a Wayland session falls back to X. The clipboard is otherwise the first tool
+// found on PATH (xclip, xsel, wl-copy). The screen size is that of the driven monitor or output
+// in the pixels of pointer and capture; on wlroots the pointer's position is read through a
+// layer-shell overlay when offered, and without a host screenshot command the fallback capture
 // is grim.
 std::shared_ptr<DesktopPlatform> make_system_platform();
 
