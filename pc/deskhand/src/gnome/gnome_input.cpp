@@ -193,12 +193,19 @@ void GnomeInput::write(const std::string& text, double interval) {
 }
 
 ScreenCapture GnomeInput::screenshot() {
-  if (!_capture) {
-    _capture = std::make_unique<pipewire::StreamCapture>(
-        _session->node_id(), "GNOME's screen cast of " + _session->monitor(), -1,
-        FIRST_FRAME_TIMEOUT);
+  try {
+    if (!_capture) {
+      _capture = std::make_unique<pipewire::StreamCapture>(
+          _session->node_id(), "GNOME's screen cast of " + _session->monitor(), -1,
+          FIRST_FRAME_TIMEOUT);
+    }
+    return _capture->latest();
+  } catch (const std::exception&) {
+    // A cast that failed stays failed (its monitor went away, say): the next action starts a
+    // new session instead of failing for good.
+    _cast_ended = true;
+    throw;
   }
-  return _capture->latest();
 }
 
 }  // namespace orvane::pc::gnome

@@ -25,7 +25,8 @@ class GnomeInput final : public InputAutomation {
   GnomeInput(const GnomeInput&) = delete;
   GnomeInput& operator=(const GnomeInput&) = delete;
 
-  bool lost() const { return _session->lost(); }
+  // True once Mutter ended the session or its screen cast: a new one is needed.
+  bool lost() const { return _cast_ended || _session->lost(); }
   std::pair<int, int> screen_size() const { return _session->size(); }
   // The session's clipboard: what a paste in any window receives from now on.
   void copy(const std::string& text) { _session->set_clipboard(text); }
@@ -61,6 +62,7 @@ class GnomeInput final : public InputAutomation {
   std::unique_ptr<MutterSession> _session;
   std::unique_ptr<pipewire::StreamCapture> _capture;
   std::optional<std::pair<int, int>> _position;
+  bool _cast_ended = false;
 };
 
 }  // namespace orvane::pc::gnome
