@@ -213,7 +213,11 @@ class SystemPlatform final : public DesktopPlatform {
   class GnomeClipboard final : public Clipboard {
    public:
     explicit GnomeClipboard(SystemPlatform& platform) : _platform(platform) {}
-    void copy(const std::string& text) override { _platform._gnome->copy(text); }
+    void copy(const std::string& text) override {
+      _platform.input();  // a session that ended is started again
+      if (!_platform._gnome) throw std::runtime_error("the GNOME session is gone");
+      _platform._gnome->copy(text);
+    }
 
    private:
     SystemPlatform& _platform;
