@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "kde/kde_input.hpp"
+#include "kde/kwin_screenshot.hpp"
 #include "orvane/host/process.hpp"
 #include "orvane/pc/deskhand.hpp"
 #include "support/kwin.hpp"
@@ -184,6 +185,27 @@ TEST_F(OnKWin, TypedTextArrivesWholeWithWhatNoKeyTypesPasted) {
       10s);
   writer.join();
   EXPECT_EQ(typed, text);
+}
+
+// What a host must install: without a .desktop file naming the program, KWin offers it neither.
+TEST(OnKWinWithoutTheDesktopFile, FakeInputCastsAndScreenshotsAreWithheld) {
+  testing::SessionServices session;
+  testing::KWin kwin(session, 640, 480, 1, false);
+  try {
+    kde::KdeInput::open();
+    ADD_FAILURE() << "KWin granted fake input";
+  } catch (const wayland::MissingProtocols& missing) {
+    EXPECT_EQ(missing.missing(), (std::vector<std::string>{"org_kde_kwin_fake_input version 4",
+                                                           "zkde_screencast_unstable_v1"}));
+  }
+  try {
+    kde::kwin_screenshot("Virtual-0");
+    ADD_FAILURE() << "KWin granted a screenshot";
+  } catch (const std::runtime_error& refused) {
+    EXPECT_STREQ(refused.what(),
+                 "KWin refused a screenshot of Virtual-0: The process is not "
+                 "authorized to take a screenshot");
+  }
 }
 
 }  // namespace

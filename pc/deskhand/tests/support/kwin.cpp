@@ -13,7 +13,7 @@
 
 namespace orvane::pc::testing {
 
-KWin::KWin(SessionServices& session, int width, int height, int scale) {
+KWin::KWin(SessionServices& session, int width, int height, int scale, bool granted) {
   namespace fs = std::filesystem;
   // The installed binary carries a file capability that this container's exec refuses; a copy
   // carries none.
@@ -23,8 +23,8 @@ KWin::KWin(SessionServices& session, int width, int height, int scale) {
   const std::string data = session.path("share");
   fs::create_directories(data + "/applications");
   std::ofstream(data + "/applications/orvane-test.desktop")
-      << "[Desktop Entry]\nType=Application\nName=orvane test\nExec="
-      << fs::read_symlink("/proc/self/exe").string()
+      << "[Desktop Entry]\nType=Application\nName=orvane test\nNoDisplay=true\nExec="
+      << (granted ? fs::read_symlink("/proc/self/exe").string() : "/usr/bin/true")
       << "\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input,zkde_screencast_unstable_v1"
       << "\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n";
   const pid_t pid =

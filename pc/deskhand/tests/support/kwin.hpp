@@ -10,7 +10,8 @@ namespace orvane::pc::testing {
 
 class KWin {
  public:
-  KWin(SessionServices& session, int width, int height, int scale);
+  // `granted`: whether the .desktop file names the test program.
+  KWin(SessionServices& session, int width, int height, int scale, bool granted = true);
   ~KWin();
   KWin(const KWin&) = delete;
   KWin& operator=(const KWin&) = delete;
