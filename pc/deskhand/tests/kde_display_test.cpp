@@ -157,6 +157,25 @@ TEST_F(OnKWin, KeysAndHotkeysArriveInOrderWithTheirModifiers) {
   EXPECT_EQ(keys[8].modifiers, 0u);  // nothing left held
 }
 
+TEST_F(OnKWin, WhatAClosedInputStillHeldIsReleased) {
+  kde::KdeInput::open()->keyDown("shift");
+  auto other = kde::KdeInput::open();
+  other->moveTo(300, 300, 0);
+  other->mouseDown();
+  other.reset();
+  const auto events = window->wait_for([](const Events& e) {
+    return has(ClientEvent::Key, 2)(e) && has(ClientEvent::Button, 2)(e);
+  });
+  const auto keys = only(events, ClientEvent::Key);
+  const auto buttons = only(events, ClientEvent::Button);
+  ASSERT_EQ(keys.size(), 2u);
+  ASSERT_EQ(buttons.size(), 2u);
+  EXPECT_EQ(keys[1].code, XKB_KEY_Shift_L);
+  EXPECT_FALSE(keys[1].pressed);
+  EXPECT_EQ(buttons[1].code, BTN_LEFT);
+  EXPECT_FALSE(buttons[1].pressed);
+}
+
 // What KWin's keymap lacks is pasted: each Ctrl+V is read back from the clipboard as a pasting
 // program would, at once.
 TEST_F(OnKWin, TypedTextArrivesWholeWithWhatNoKeyTypesPasted) {

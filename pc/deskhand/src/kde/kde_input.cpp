@@ -121,6 +121,11 @@ KdeInput::KdeInput(std::unique_ptr<wayland::WaylandDisplay> display, const wayla
 }
 
 KdeInput::~KdeInput() {
+  // KWin keeps what a gone device held pressed: a keyDown or mouseDown left over ends here.
+  if (!_display->lost()) {
+    for (const xkb_keycode_t key : std::set(_held)) _key(key, false);
+    for (const unsigned button : std::set(_buttons)) _button(button, false);
+  }
   _capture.reset();
   if (_stream) zkde_screencast_stream_unstable_v1_close(_stream);
   if (_screencast) zkde_screencast_unstable_v1_destroy(_screencast);
@@ -188,6 +193,11 @@ void KdeInput::moveTo(int x, int y, double duration) {
 }
 
 void KdeInput::_button(unsigned button, bool down) {
+  if (down) {
+    _buttons.insert(button);
+  } else {
+    _buttons.erase(button);
+  }
   org_kde_kwin_fake_input_button(
       _fake_input, button,
       down ? WL_POINTER_BUTTON_STATE_PRESSED : WL_POINTER_BUTTON_STATE_RELEASED);

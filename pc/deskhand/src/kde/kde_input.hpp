@@ -97,6 +97,7 @@ class KdeInput final : public InputAutomation {
   wl_keyboard* _keyboard = nullptr;
   std::unique_ptr<wayland::Keymap> _keys;
   std::set<xkb_keycode_t> _held;
+  std::set<unsigned> _buttons;
   std::optional<std::pair<int, int>> _position;
   std::unique_ptr<pipewire::StreamCapture> _capture;
   std::string _cast_failure;  // why the cast is not used, once it failed
