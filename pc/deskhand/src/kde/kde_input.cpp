@@ -122,9 +122,12 @@ KdeInput::KdeInput(std::unique_ptr<wayland::WaylandDisplay> display, const wayla
 
 KdeInput::~KdeInput() {
   // KWin keeps what a gone device held pressed: a keyDown or mouseDown left over ends here.
-  if (!_display->lost()) {
+  if (!_display->lost() && !(_held.empty() && _buttons.empty())) {
     for (const xkb_keycode_t key : std::set(_held)) _key(key, false);
     for (const unsigned button : std::set(_buttons)) _button(button, false);
+    // A compositor that sees the hang-up with requests still unread drops them: they are
+    // waited for.
+    wl_display_roundtrip(_display->display());
   }
   _capture.reset();
   if (_stream) zkde_screencast_stream_unstable_v1_close(_stream);
