@@ -36,8 +36,28 @@ Keymap::Keymap() {
     xkb_context_unref(_context);
     throw;
   }
-  _shift_keycode = stroke_for(XKB_KEY_Shift_L).keycode;
+  _index();
+}
+
+Keymap::Keymap(const std::string& text) {
+  _context = xkb_context_new(XKB_CONTEXT_NO_FLAGS);
+  if (_context == nullptr) throw std::runtime_error("cannot create an xkbcommon context");
+  _keymap = xkb_keymap_new_from_string(_context, text.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1,
+                                       XKB_KEYMAP_COMPILE_NO_FLAGS);
+  if (_keymap == nullptr) {
+    xkb_context_unref(_context);
+    throw std::runtime_error("xkbcommon cannot read the compositor's keymap");
+  }
+  _text = text;
+  _generation = 1;
+  _index();
+}
+
+void Keymap::_index() {
   _shift_mask = 1u << xkb_keymap_mod_get_index(_keymap, XKB_MOD_NAME_SHIFT);
+  const auto shift = find(XKB_KEY_Shift_L);
+  if (!shift) throw std::runtime_error("the keymap has no Shift key");
+  _shift_keycode = shift->keycode;
   for (xkb_keycode_t key = xkb_keymap_min_keycode(_keymap); key <= xkb_keymap_max_keycode(_keymap);
        ++key) {
     const char* name = xkb_keymap_key_get_name(_keymap, key);
@@ -73,10 +93,7 @@ void Keymap::_compile() {
   ++_generation;
 }
 
-Keymap::Stroke Keymap::stroke_for(xkb_keysym_t keysym) {
-  for (std::size_t i = 0; i < _bound.size(); ++i) {
-    if (_bound[i] == keysym) return {_spare[i].first, false};
-  }
+std::optional<Keymap::Stroke> Keymap::find(xkb_keysym_t keysym) const {
   for (xkb_keycode_t key = xkb_keymap_min_keycode(_keymap); key <= xkb_keymap_max_keycode(_keymap);
        ++key) {
     const xkb_level_index_t levels = xkb_keymap_num_levels_for_key(_keymap, key, 0);
@@ -89,11 +106,19 @@ Keymap::Stroke Keymap::stroke_for(xkb_keysym_t keysym) {
       xkb_mod_mask_t masks[8] = {};
       const std::size_t n = xkb_keymap_key_get_mods_for_level(_keymap, key, 0, level, masks, 8);
       for (std::size_t m = 0; m < n; ++m) {
-        if (masks[m] == 0) return {key, false};
-        if (masks[m] == _shift_mask && _shift_mask != 0) return {key, true};
+        if (masks[m] == 0) return Stroke{key, false};
+        if (masks[m] == _shift_mask && _shift_mask != 0) return Stroke{key, true};
       }
     }
   }
+  return std::nullopt;
+}
+
+Keymap::Stroke Keymap::stroke_for(xkb_keysym_t keysym) {
+  for (std::size_t i = 0; i < _bound.size(); ++i) {
+    if (_bound[i] == keysym) return {_spare[i].first, false};
+  }
+  if (const auto found = find(keysym)) return *found;
   if (_spare.empty()) throw std::runtime_error("the keymap has no free key to type a keysym on");
   if (_bound.size() == _spare.size()) {
     // The oldest binding moves out; its key takes the newest.

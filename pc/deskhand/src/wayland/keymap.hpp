@@ -4,6 +4,7 @@
 #include <xkbcommon/xkbcommon.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +21,8 @@ class Keymap {
 
   // Throws std::runtime_error when xkbcommon cannot compile the layout (no xkb data installed).
   Keymap();
+  // A compositor's own keymap, in the text form it sends; throws when xkbcommon cannot read it.
+  explicit Keymap(const std::string& text);
   ~Keymap();
   Keymap(const Keymap&) = delete;
   Keymap& operator=(const Keymap&) = delete;
@@ -27,6 +30,8 @@ class Keymap {
   // The key that types `keysym`; binds the keysym to a spare key (changing the keymap) when no
   // key carries it at a level reached with Shift or nothing.
   Stroke stroke_for(xkb_keysym_t keysym);
+  // The key that types `keysym` with Shift or nothing, without changing the keymap.
+  std::optional<Stroke> find(xkb_keysym_t keysym) const;
   xkb_keycode_t shift_keycode() const { return _shift_keycode; }
 
   xkb_keymap* keymap() const { return _keymap; }
@@ -37,6 +42,7 @@ class Keymap {
 
  private:
   void _compile();
+  void _index();
 
   xkb_context* _context = nullptr;
   xkb_keymap* _keymap = nullptr;

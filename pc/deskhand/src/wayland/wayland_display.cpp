@@ -45,7 +45,9 @@ void on_mode(void* data, wl_output*, uint32_t flags, int32_t width, int32_t heig
   output->mode_height = height;
 }
 void on_done(void*, wl_output*) {}
-void on_scale(void*, wl_output*, int32_t) {}
+void on_scale(void* data, wl_output*, int32_t scale) {
+  static_cast<Output*>(data)->scale = scale;
+}
 void on_output_name(void* data, wl_output*, const char* name) {
   static_cast<Output*>(data)->name = name;
 }
@@ -59,7 +61,11 @@ void on_logical_position(void* data, zxdg_output_v1*, int32_t x, int32_t y) {
   output->logical_x = x;
   output->logical_y = y;
 }
-void on_logical_size(void*, zxdg_output_v1*, int32_t, int32_t) {}
+void on_logical_size(void* data, zxdg_output_v1*, int32_t width, int32_t height) {
+  auto* output = static_cast<Output*>(data);
+  output->logical_width = width;
+  output->logical_height = height;
+}
 void on_xdg_done(void*, zxdg_output_v1*) {}
 void on_xdg_name(void* data, zxdg_output_v1*, const char* name) {
   static_cast<Output*>(data)->name = name;
@@ -84,7 +90,7 @@ MissingProtocols::MissingProtocols(std::vector<std::string> missing)
     : std::runtime_error("the Wayland compositor does not offer " + joined(missing)),
       _missing(std::move(missing)) {}
 
-std::unique_ptr<WaylandDisplay> WaylandDisplay::open(const char* socket) {
+std::unique_ptr<WaylandDisplay> WaylandDisplay::connect(const char* socket) {
   const char* name = socket ? socket : std::getenv("WAYLAND_DISPLAY");
   if (name == nullptr || *name == '\0') throw std::runtime_error("WAYLAND_DISPLAY is not set");
   wl_display* display = wl_display_connect(name);
@@ -95,6 +101,14 @@ std::unique_ptr<WaylandDisplay> WaylandDisplay::open(const char* socket) {
   std::unique_ptr<WaylandDisplay> self(new WaylandDisplay(display));
   self->roundtrip();  // the globals
   self->roundtrip();  // the outputs' modes, names and places
+  if (self->_seat == nullptr || self->_shm == nullptr)
+    throw std::runtime_error("the Wayland compositor offers no seat or no shared memory");
+  if (self->_outputs.empty()) throw std::runtime_error("the Wayland compositor has no output");
+  return self;
+}
+
+std::unique_ptr<WaylandDisplay> WaylandDisplay::open(const char* socket) {
+  auto self = connect(socket);
   std::vector<std::string> missing;
   if (self->_pointer_manager == nullptr) {
     missing.push_back(std::string(zwlr_virtual_pointer_manager_v1_interface.name) + " version " +
@@ -105,9 +119,6 @@ std::unique_ptr<WaylandDisplay> WaylandDisplay::open(const char* socket) {
   if (self->_screencopy_manager == nullptr)
     missing.emplace_back(zwlr_screencopy_manager_v1_interface.name);
   if (!missing.empty()) throw MissingProtocols(std::move(missing));
-  if (self->_seat == nullptr || self->_shm == nullptr)
-    throw std::runtime_error("the Wayland compositor offers no seat or no shared memory");
-  if (self->_outputs.empty()) throw std::runtime_error("the Wayland compositor has no output");
   return self;
 }
 
@@ -138,6 +149,7 @@ void WaylandDisplay::_on_global(void* data, wl_registry* registry, std::uint32_t
                                 const char* interface, std::uint32_t version) {
   auto* self = static_cast<WaylandDisplay*>(data);
   const std::string_view id(interface);
+  self->_globals.push_back({name, std::string(id), version});
   if (id == wl_seat_interface.name && self->_seat == nullptr) {
     self->_seat = bind<wl_seat>(registry, name, &wl_seat_interface, version, 1);
     wl_seat_add_listener(self->_seat, &seat_listener, &self->_seat_capabilities);
@@ -185,6 +197,7 @@ void WaylandDisplay::_watch_output(Output& output) {
 
 void WaylandDisplay::_on_global_remove(void* data, wl_registry*, std::uint32_t name) {
   auto* self = static_cast<WaylandDisplay*>(data);
+  std::erase_if(self->_globals, [&](const Global& global) { return global.name == name; });
   auto& outputs = self->_outputs;
   const auto gone = std::find_if(outputs.begin(), outputs.end(),
                                  [&](const auto& output) { return output->global == name; });
@@ -276,6 +289,13 @@ const Output& WaylandDisplay::output(const std::string& name) const {
   if (name.empty() && !_outputs.empty()) return *_outputs.front();
   throw std::runtime_error(name.empty() ? "the Wayland compositor has no output"
                                         : "the Wayland compositor has no output " + name);
+}
+
+const Global* WaylandDisplay::global(std::string_view interface) const {
+  for (const auto& global : _globals) {
+    if (global.interface == interface) return &global;
+  }
+  return nullptr;
 }
 
 const Output& WaylandDisplay::output_for(const wl_output* output) const {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct zwlr_virtual_pointer_manager_v1;
@@ -40,6 +41,16 @@ struct Output {
   int mode_height = 0;
   int logical_x = 0;
   int logical_y = 0;
+  int logical_width = 0;  // 0 until the compositor tells it (xdg-output)
+  int logical_height = 0;
+  int scale = 1;
+};
+
+// A global the compositor announced, bound or not.
+struct Global {
+  std::uint32_t name = 0;
+  std::string interface;
+  std::uint32_t version = 0;
 };
 
 class WaylandDisplay {
@@ -48,6 +59,9 @@ class WaylandDisplay {
   // std::runtime_error when there is no compositor to talk to, MissingProtocols when it lacks
   // one of the needed managers.
   static std::unique_ptr<WaylandDisplay> open(const char* socket = nullptr);
+  // Connects and collects the globals without asking for the wlroots managers, for a compositor
+  // whose own protocols the caller binds from globals().
+  static std::unique_ptr<WaylandDisplay> connect(const char* socket = nullptr);
   ~WaylandDisplay();
   WaylandDisplay(const WaylandDisplay&) = delete;
   WaylandDisplay& operator=(const WaylandDisplay&) = delete;
@@ -74,6 +88,10 @@ class WaylandDisplay {
   const Output& output_for(const wl_output* output) const;
 
   wl_display* display() const { return _display; }
+  wl_registry* registry() const { return _registry; }
+  const std::vector<Global>& globals() const { return _globals; }
+  // The announced global of this interface, or null.
+  const Global* global(std::string_view interface) const;
   wl_seat* seat() const { return _seat; }
   // WL_SEAT_CAPABILITY_* bits, as the seat last announced them.
   std::uint32_t seat_capabilities() const { return _seat_capabilities; }
@@ -104,6 +122,7 @@ class WaylandDisplay {
   zwlr_virtual_pointer_manager_v1* _pointer_manager = nullptr;
   zwp_virtual_keyboard_manager_v1* _keyboard_manager = nullptr;
   zwlr_screencopy_manager_v1* _screencopy_manager = nullptr;
+  std::vector<Global> _globals;
   // Stable addresses: the listeners hold pointers to them.
   std::vector<std::unique_ptr<Output>> _outputs;
 };

@@ -172,7 +172,12 @@ void on_button(void* data, wl_pointer*, uint32_t, uint32_t, uint32_t button, uin
   event.pressed = state == WL_POINTER_BUTTON_STATE_PRESSED;
   client(data)._events.push_back(event);
 }
-void on_axis(void*, wl_pointer*, uint32_t, uint32_t, wl_fixed_t) {}
+void on_axis(void* data, wl_pointer*, uint32_t, uint32_t axis, wl_fixed_t value) {
+  ClientEvent event{ClientEvent::AxisValue};
+  event.code = axis;
+  event.value = wl_fixed_to_double(value);
+  client(data)._events.push_back(event);
+}
 void on_frame(void*, wl_pointer*) {}
 void on_axis_source(void*, wl_pointer*, uint32_t) {}
 void on_axis_stop(void*, wl_pointer*, uint32_t, uint32_t) {}

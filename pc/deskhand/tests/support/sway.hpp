@@ -37,11 +37,12 @@ class Sway {
 };
 
 struct ClientEvent {
-  enum Type { Motion, Button, Axis, Key, Paste } type;
+  enum Type { Motion, Button, Axis, AxisValue, Key, Paste } type;
   double x = 0, y = 0;          // Motion: surface coordinates
-  std::uint32_t code = 0;       // Button: evdev button; Key: keysym; Axis: axis
+  std::uint32_t code = 0;       // Button: evdev button; Key: keysym; Axis(Value): axis
   bool pressed = false;         // Button, Key
   int discrete = 0;             // Axis: steps
+  double value = 0;             // AxisValue: the length scrolled
   std::string text;             // Key: the UTF-8 text a press types; Paste: what Ctrl+V read
   std::uint32_t modifiers = 0;  // Key: depressed modifiers at the time
 };
