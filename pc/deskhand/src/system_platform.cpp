@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "gnome/gnome_input.hpp"
+#include "kde/kde_input.hpp"
 #include "orvane/host/log.hpp"
 #include "orvane/host/platform.hpp"
 #include "orvane/host/process.hpp"
@@ -55,6 +56,7 @@ class SystemPlatform final : public DesktopPlatform {
   InputAutomation& input() override {
     // Opened on first use and kept while the desktop lives; a failed open is tried again.
     if (_gnome && _gnome->lost()) _gnome.reset();
+    if (_kde && _kde->lost()) _kde.reset();
     if (_wayland && _wayland->lost()) _wayland.reset();
     if (_x11 && _x11->lost()) _x11.reset();
     if (InputAutomation* open = _opened()) return *open;
@@ -63,13 +65,6 @@ class SystemPlatform final : public DesktopPlatform {
   }
 
   Clipboard* clipboard() override {
-    static const std::vector<std::vector<std::string>> tools{
-        {"xclip", "-selection", "clipboard"},
-        {"xsel", "--clipboard", "--input"},
-        {"wl-copy"},
-    };
-    // A Wayland session's clipboard is the compositor's; xclip would fill XWayland's.
-    static const std::vector<std::string> wayland_tool{"wl-copy"};
     if (_wayland_session()) {
       // GNOME's clipboard is reached through the session that drives its input.
       try {
@@ -79,17 +74,7 @@ class SystemPlatform final : public DesktopPlatform {
       }
       if (_gnome) return &_gnome_clipboard;
     }
-    if (_wayland_session() && host::program_exists(wayland_tool.front())) {
-      _clipboard.emplace(wayland_tool);
-      return &*_clipboard;
-    }
-    for (const auto& command : tools) {
-      if (host::program_exists(command.front())) {
-        _clipboard.emplace(command);
-        return &*_clipboard;
-      }
-    }
-    return nullptr;
+    return _tool_clipboard();
   }
 
   std::pair<int, int> windows_screen_metrics() override {
@@ -107,6 +92,7 @@ class SystemPlatform final : public DesktopPlatform {
       try {
         input();
         if (_gnome) return _gnome->screen_size();
+        if (_kde) return _kde->screen_size();
         if (_wayland) return _wayland->screen_size();
       } catch (const std::exception&) {
         // No desktop to drive: the host answers as it can.
@@ -144,8 +130,32 @@ class SystemPlatform final : public DesktopPlatform {
     return !forced.empty() || !environment("WAYLAND_DISPLAY").empty();
   }
 
+  // The first clipboard tool on PATH; a Wayland session's clipboard is the compositor's, which
+  // xclip would not reach (it fills XWayland's). Kept at one address: KDE's input pastes
+  // through it.
+  Clipboard* _tool_clipboard() {
+    static const std::vector<std::vector<std::string>> tools{
+        {"xclip", "-selection", "clipboard"},
+        {"xsel", "--clipboard", "--input"},
+        {"wl-copy"},
+    };
+    static const std::vector<std::string> wayland_tool{"wl-copy"};
+    if (_wayland_session() && host::program_exists(wayland_tool.front())) {
+      _clipboard.emplace(wayland_tool);
+      return &*_clipboard;
+    }
+    for (const auto& command : tools) {
+      if (host::program_exists(command.front())) {
+        _clipboard.emplace(command);
+        return &*_clipboard;
+      }
+    }
+    return nullptr;
+  }
+
   InputAutomation* _opened() const {
     if (_gnome) return _gnome.get();
+    if (_kde) return _kde.get();
     if (_wayland) return _wayland.get();
     return _x11.get();
   }
@@ -155,10 +165,10 @@ class SystemPlatform final : public DesktopPlatform {
   // Wayland session falls back to X.
   void _open_desktop() {
     const std::string forced = environment("ORVANE_DESKTOP");
-    static const std::vector<std::string> known{"", "gnome", "wayland", "x11"};
+    static const std::vector<std::string> known{"", "gnome", "kde", "wayland", "x11"};
     if (std::find(known.begin(), known.end(), forced) == known.end()) {
       throw std::runtime_error("ORVANE_DESKTOP is \"" + forced +
-                               "\"; it may be gnome, wayland or x11");
+                               "\"; it may be gnome, kde, wayland or x11");
     }
     const bool wayland_session = !environment("WAYLAND_DISPLAY").empty();
     std::vector<std::string> failures;
@@ -173,6 +183,10 @@ class SystemPlatform final : public DesktopPlatform {
     };
     if ((forced.empty() && wayland_session) || forced == "gnome") {
       if (attempt("GNOME", [&] { _gnome = gnome::GnomeInput::open(); })) return;
+    }
+    if ((forced.empty() && wayland_session) || forced == "kde") {
+      // KWin shows its fake input and screen casts only to programs a .desktop file names.
+      if (attempt("KDE", [&] { _kde = kde::KdeInput::open(_tool_clipboard()); })) return;
     }
     if ((forced.empty() && wayland_session) || forced == "wayland") {
       if (attempt("wlroots", [&] { _wayland = wayland::WaylandInput::open(); })) return;
@@ -189,7 +203,9 @@ class SystemPlatform final : public DesktopPlatform {
       const std::string& only = failures.front();
       const std::string message = only.substr(only.find(": ") + 2);
       if (only.rfind("X11", 0) == 0) throw std::runtime_error(message);
-      const char* which = only.rfind("GNOME", 0) == 0 ? "GNOME" : "Wayland";
+      const char* which = only.rfind("GNOME", 0) == 0 ? "GNOME"
+                          : only.rfind("KDE", 0) == 0 ? "KDE"
+                                                      : "Wayland";
       throw std::runtime_error(std::string("no ") + which + " desktop to automate: " + message);
     }
     std::string reasons;
@@ -224,6 +240,7 @@ class SystemPlatform final : public DesktopPlatform {
   };
 
   std::unique_ptr<gnome::GnomeInput> _gnome;
+  std::unique_ptr<kde::KdeInput> _kde;
   std::unique_ptr<wayland::WaylandInput> _wayland;
   std::unique_ptr<x11::X11Input> _x11;
   bool _warned = false;

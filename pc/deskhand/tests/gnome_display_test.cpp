@@ -9,10 +9,8 @@
 #include <thread>
 
 #include "gnome/gnome_input.hpp"
-#include "image/image.hpp"
 #include "orvane/pc/deskhand.hpp"
-#include "support/base64_decode.hpp"
-#include "support/fake_platform.hpp"
+#include "support/executor_answers.hpp"
 #include "support/mutter.hpp"
 #include "support/sway.hpp"
 #include "support/xvfb.hpp"
@@ -24,6 +22,7 @@ using Json = nlohmann::ordered_json;
 using testing::ClientEvent;
 using testing::PatternClient;
 using Events = std::vector<ClientEvent>;
+using namespace std::chrono_literals;
 
 constexpr int WIDTH = 1920, HEIGHT = 1080, SCALE = 2;
 
@@ -172,52 +171,15 @@ TEST_F(OnMutter, KeysHotkeysAndTextArriveInOrderAndWhole) {
 // The executor's answers on GNOME are those on an X screen of the same size, action for action;
 // a screenshot is compared by its decoded size.
 TEST_F(OnMutter, TheExecutorAnswersAsOnAnXScreenOfTheSameSize) {
-  const std::vector<std::pair<std::string, Json>> actions{
-      {"screenshot", Json::object()},
-      {"mouse_move", {{"coordinate", {100, 200}}}},
-      {"cursor_position", Json::object()},
-      {"left_click", {{"coordinate", {640, 360}}}},
-      {"double_click", {{"coordinate", {700, 400}}}},
-      {"right_click", {{"coordinate", {300, 500}}}},
-      {"triple_click", {{"coordinate", {320, 520}}}},
-      {"key", {{"text", "ctrl+shift+t"}}},
-      {"type", {{"text", "Grüße ✓"}}},
-      {"scroll", {{"coordinate", {500, 300}}, {"direction", "up"}, {"amount", 3}}},
-      {"scroll", {{"direction", "right"}, {"amount", 1}}},
-      {"left_click_drag", {{"start_coordinate", {100, 100}}, {"coordinate", {900, 600}}}},
-      {"hold_key", {{"text", "shift"}, {"duration", 0.1}}},
-      {"left_mouse_down", {{"coordinate", {200, 150}}}},
-      {"left_mouse_up", Json::object()},
-      {"key", {{"text", "Return"}}},
-      {"mouse_move", {{"coordinate", {5000, -20}}}},
-      {"cursor_position", Json::object()},
-      {"screenshot", Json::object()},
-  };
-  const auto answers = [&](const char* desktop) {
-    setenv("ORVANE_DESKTOP", desktop, 1);
-    testing::TempHome home;
-    DeskhandExecutor executor;
-    std::vector<Json> results;
-    for (const auto& [action, params] : actions) {
-      Json result = executor.execute_action(action, params);
-      if (result.value("type", "") == "image") {
-        const auto image = image::decode_png(testing::base64_decode(result.value("base64", "")));
-        result["base64"] = std::to_string(image.width) + "x" + std::to_string(image.height);
-      }
-      results.push_back(result);
-      window->wait_for([](const Events&) { return false; }, std::chrono::milliseconds(20));
-    }
-    unsetenv("ORVANE_DESKTOP");
-    return results;
-  };
-  const auto on_gnome = answers("gnome");
+  const auto settle = [] { window->wait_for([](const Events&) { return false; }, 20ms); };
+  const auto on_gnome = testing::executor_answers("gnome", settle);
   testing::Xvfb xvfb(WIDTH, HEIGHT);
   testing::TestWindow x_window;
-  const auto on_x = answers("x11");
+  const auto on_x = testing::executor_answers("x11", [] {});
   ASSERT_EQ(on_gnome.size(), on_x.size());
-  for (std::size_t i = 0; i < actions.size(); ++i)
-    EXPECT_EQ(on_gnome[i], on_x[i]) << actions[i].first;
-  EXPECT_EQ(on_gnome.front()["base64"], "1429x804");
+  for (std::size_t i = 0; i < on_x.size(); ++i)
+    EXPECT_EQ(on_gnome[i].answer, on_x[i].answer) << on_x[i].action;
+  EXPECT_EQ(on_gnome.front().answer["base64"], "1429x804");
 }
 
 }  // namespace

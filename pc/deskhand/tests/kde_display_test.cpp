@@ -11,9 +11,11 @@
 #include "kde/kwin_screenshot.hpp"
 #include "orvane/host/process.hpp"
 #include "orvane/pc/deskhand.hpp"
+#include "support/executor_answers.hpp"
 #include "support/kwin.hpp"
 #include "support/session_services.hpp"
 #include "support/sway.hpp"
+#include "support/xvfb.hpp"
 
 namespace orvane::pc {
 namespace {
@@ -207,6 +209,20 @@ TEST_F(OnKWin, TypedTextArrivesWholeWithWhatNoKeyTypesPasted) {
 }
 
 // What a host must install: without a .desktop file naming the program, KWin offers it neither.
+// Chosen by the system platform on a KDE session, the executor answers as on an X screen of the
+// same size, action for action (a screenshot compared by its decoded size).
+TEST_F(OnKWin, TheExecutorChoosesKdeAndAnswersAsOnAnXScreenOfTheSameSize) {
+  const auto settle = [] { window->wait_for([](const Events&) { return false; }, 20ms); };
+  const auto on_kde = testing::executor_answers("", settle);
+  testing::Xvfb xvfb(WIDTH, HEIGHT);
+  testing::TestWindow x_window;
+  const auto on_x = testing::executor_answers("x11", [] {});
+  ASSERT_EQ(on_kde.size(), on_x.size());
+  for (std::size_t i = 0; i < on_x.size(); ++i)
+    EXPECT_EQ(on_kde[i].answer, on_x[i].answer) << on_x[i].action;
+  EXPECT_EQ(on_kde.front().answer["base64"], "1429x804");
+}
+
 TEST(OnKWinWithoutTheDesktopFile, FakeInputCastsAndScreenshotsAreWithheld) {
   testing::SessionServices session;
   testing::KWin kwin(session, 640, 480, 1, false);
