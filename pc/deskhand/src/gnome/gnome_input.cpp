@@ -1,4 +1,5 @@
 #include "gnome/gnome_input.hpp"
+#include "pointer_path.hpp"
 
 #include <linux/input-event-codes.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
@@ -62,20 +63,8 @@ void GnomeInput::_motion(int x, int y) {
 }
 
 void GnomeInput::moveTo(int x, int y, double duration) {
-  const auto [from_x, from_y] = _position.value_or(std::pair{x, y});
-  const long distance = std::max(std::labs(long{x} - from_x), std::labs(long{y} - from_y));
-  // Steps of about 10 ms, never more than one per pixel.
-  const long steps =
-      duration > 0 ? std::min<long>(distance, static_cast<long>(std::min(duration, 60.0) / 0.01))
-                   : 0;
-  for (long i = 1; i < steps; ++i) {
-    const double t = static_cast<double>(i) / steps;
-    _motion(from_x + static_cast<int>(std::lround((double(x) - from_x) * t)),
-            from_y + static_cast<int>(std::lround((double(y) - from_y) * t)));
-    sleep_seconds(duration / steps);
-  }
-  _motion(x, y);
-  if (steps > 0) sleep_seconds(duration / steps);
+  walk_pointer(_position.value_or(std::pair{x, y}), {x, y}, duration,
+               [&](int px, int py, bool) { _motion(px, py); });
 }
 
 void GnomeInput::_click(int x, int y, int button, int clicks) {

@@ -1,4 +1,5 @@
 #include "wayland/wayland_input.hpp"
+#include "pointer_path.hpp"
 
 #include <linux/input-event-codes.h>
 #include <sys/mman.h>
@@ -122,22 +123,14 @@ void WaylandInput::moveTo(int x, int y, double duration) {
   // The path starts where we left the pointer; asked for only when we never moved it (asking
   // during a drag would wait in vain, the held button keeping the pointer from the overlay).
   const auto from = _position || duration <= 0 ? _position : _locate();
-  const auto [from_x, from_y] = from.value_or(std::pair{x, y});
-  const long distance = std::max(std::labs(long{x} - from_x), std::labs(long{y} - from_y));
-  // Steps of about 10 ms, never more than one per pixel.
-  const long steps =
-      duration > 0 ? std::min<long>(distance, static_cast<long>(std::min(duration, 60.0) / 0.01))
-                   : 0;
-  for (long i = 1; i < steps; ++i) {
-    const double t = static_cast<double>(i) / steps;
-    _motion(from_x + static_cast<int>(std::lround((double(x) - from_x) * t)),
-            from_y + static_cast<int>(std::lround((double(y) - from_y) * t)));
-    _display->flush();
-    sleep_seconds(duration / steps);
-  }
-  _motion(x, y);
-  _display->roundtrip();
-  if (steps > 0) sleep_seconds(duration / steps);
+  walk_pointer(from.value_or(std::pair{x, y}), {x, y}, duration, [&](int px, int py, bool last) {
+    _motion(px, py);
+    if (last) {
+      _display->roundtrip();
+    } else {
+      _display->flush();
+    }
+  });
 }
 
 void WaylandInput::_button(unsigned button, bool down) {

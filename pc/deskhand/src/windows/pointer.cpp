@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "pointer_path.hpp"
 #include "windows/windows_input.hpp"
 
 namespace orvane::pc::windows {
@@ -42,28 +43,13 @@ int magnitude(int value) {
                                                   : std::abs(value);
 }
 
-void sleep_seconds(double seconds) {
-  if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
-
 }  // namespace
 
 void WindowsInput::moveTo(int x, int y, double duration) {
-  const auto [from_x, from_y] = position();
-  const int distance = std::max(magnitude(x - from_x), magnitude(y - from_y));
-  // Steps of about 10 ms, never more than one per pixel, as on X11.
-  const int steps =
-      duration > 0 ? std::min<int>(distance, static_cast<int>(std::min(duration, 60.0) / 0.01)) : 0;
-  for (int i = 1; i < steps; ++i) {
-    const double t = static_cast<double>(i) / steps;
-    std::vector<INPUT> step{move_event(from_x + static_cast<int>(std::lround((x - from_x) * t)),
-                                       from_y + static_cast<int>(std::lround((y - from_y) * t)))};
+  walk_pointer(position(), {x, y}, duration, [&](int px, int py, bool) {
+    std::vector<INPUT> step{move_event(px, py)};
     _send(step);
-    sleep_seconds(duration / steps);
-  }
-  std::vector<INPUT> last{move_event(x, y)};
-  _send(last);
-  if (steps > 0) sleep_seconds(duration / steps);
+  });
 }
 
 // The move and the presses go in one call, so no other input comes between them, and each press

@@ -1,4 +1,5 @@
 #include "x11/x11_input.hpp"
+#include "pointer_path.hpp"
 
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
@@ -226,22 +227,14 @@ void X11Input::_sync() {
 void X11Input::moveTo(int x, int y, double duration) {
   x = motion_coordinate(x);
   y = motion_coordinate(y);
-  const auto [from_x, from_y] = position();
-  const int distance = std::max(std::abs(x - from_x), std::abs(y - from_y));
-  // Steps of about 10 ms, never more than one per pixel.
-  const int steps =
-      duration > 0 ? std::min<int>(distance, static_cast<int>(std::min(duration, 60.0) / 0.01)) : 0;
-  for (int i = 1; i < steps; ++i) {
-    const double t = static_cast<double>(i) / steps;
-    XTestFakeMotionEvent(_display, _screen,
-                         from_x + static_cast<int>(std::lround((x - from_x) * t)),
-                         from_y + static_cast<int>(std::lround((y - from_y) * t)), CurrentTime);
-    XFlush(_display);
-    sleep_seconds(duration / steps);
-  }
-  XTestFakeMotionEvent(_display, _screen, x, y, CurrentTime);
-  _sync();
-  if (steps > 0) sleep_seconds(duration / steps);
+  walk_pointer(position(), {x, y}, duration, [&](int px, int py, bool last) {
+    XTestFakeMotionEvent(_display, _screen, px, py, CurrentTime);
+    if (last) {
+      _sync();
+    } else {
+      XFlush(_display);
+    }
+  });
 }
 
 void X11Input::_button(unsigned button, bool down) {
