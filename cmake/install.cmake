@@ -67,6 +67,11 @@ list(REMOVE_DUPLICATES ORVANE_SYSTEM_LIBDIRS)
 orvane_install_library(orvane_host host ${PROJECT_SOURCE_DIR}/host/include
   "Host services of the Orvane components: configuration, logging, event loop, model client"
   "spdlog nlohmann_json")
+if(WIN32)
+  # A MinGW host's files must choose Asio's threads as the libraries did (see there).
+  target_compile_options(orvane_host INTERFACE
+    "$<INSTALL_INTERFACE:$<$<COMPILE_LANGUAGE:CXX>:SHELL:-include orvane/host/asio_threads.hpp>>")
+endif()
 foreach(entry
     "scheduler|core/scheduler|Persistent cron-based task scheduler"
     "summarizer|core/summarizer|Conversation summarizer"

@@ -25,10 +25,10 @@ endfunction()
 # A list does not pass through set_target_properties, which reads it as more name-value pairs.
 orvane_header_only(Boost::headers)
 target_link_libraries(Boost::headers INTERFACE ws2_32 mswsock bcrypt)
-# Every file that sees Asio makes the same choice of threads (see the header).
+# Every file that sees Asio makes the same choice of threads (see orvane/host/asio_threads.hpp).
 target_compile_options(
   Boost::headers INTERFACE
-  "$<$<COMPILE_LANGUAGE:CXX>:SHELL:-include ${CMAKE_CURRENT_LIST_DIR}/windows/asio_threads.hpp>")
+  "$<$<COMPILE_LANGUAGE:CXX>:SHELL:-include ${PROJECT_SOURCE_DIR}/host/include/orvane/host/asio_threads.hpp>")
 orvane_header_only(nlohmann_json::nlohmann_json)
 orvane_header_only(CLI11::CLI11)
 orvane_header_only(fmt::fmt INTERFACE_COMPILE_DEFINITIONS FMT_HEADER_ONLY)

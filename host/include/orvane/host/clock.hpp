@@ -1,6 +1,8 @@
 #pragma once
 // The host clock: wall time, local time, and timed waits on the event loop. Tests swap in a
 // VirtualClock so that an hour of loop time passes in milliseconds.
+#include "orvane/host/asio_threads.hpp"  // first: see there
+
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
 #include <boost/asio/io_context.hpp>

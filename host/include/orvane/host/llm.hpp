@@ -1,5 +1,7 @@
 #pragma once
 // The host's language-model client, as the components see it.
+#include "orvane/host/asio_threads.hpp"  // first: see there
+
 #include <boost/asio/awaitable.hpp>
 #include <nlohmann/json.hpp>
 #include <optional>

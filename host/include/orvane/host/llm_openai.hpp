@@ -1,6 +1,8 @@
 #pragma once
 // An LlmClient for servers that speak the OpenAI chat-completions protocol (llama.cpp, Ollama,
 // vLLM and hosted services), over HTTP or HTTPS on the caller's event loop.
+#include "orvane/host/asio_threads.hpp"  // first: see there
+
 #include <boost/asio/awaitable.hpp>
 #include <memory>
 #include <stdexcept>

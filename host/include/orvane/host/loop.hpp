@@ -1,6 +1,8 @@
 #pragma once
 // Event loop services on Boost.Asio C++20 coroutines: named tasks, cancellation, an async event.
 // Everything runs on one single-threaded io_context; nothing here is thread-safe.
+#include "orvane/host/asio_threads.hpp"  // first: see there
+
 #include <boost/asio/any_io_executor.hpp>
 #include <boost/asio/awaitable.hpp>
 #include <exception>

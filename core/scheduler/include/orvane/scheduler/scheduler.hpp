@@ -1,6 +1,8 @@
 #pragma once
 // Persistent cron-based task scheduler: a registry of jobs kept in a JSON state file, and a loop
 // on the host's event loop that fires due jobs through the host's callbacks.
+#include "orvane/host/asio_threads.hpp"  // first: see there
+
 #include <boost/asio/awaitable.hpp>
 #include <cstdint>
 #include <filesystem>

@@ -1,6 +1,8 @@
 #pragma once
 // Compresses the oldest part of a long conversation into a structured summary record, and renders
 // such a record as text for the agent's system prompt.
+#include "orvane/host/asio_threads.hpp"  // first: see there
+
 #include <boost/asio/awaitable.hpp>
 #include <nlohmann/json.hpp>
 #include <optional>
