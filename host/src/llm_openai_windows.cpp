@@ -153,8 +153,7 @@ Reply perform(Exchange& exchange, const llm::BaseUrl& base, const std::string& a
   if (connection.h == nullptr) return failed(Step::Connecting, ::GetLastError());
   // The handle stays valid while this thread uses it unless the loop abandons the request; then
   // every call fails, and nobody reads the result. It is closed before the connection and the
-  // session: closed after them, it hands its socket back to a session already closed, and Wine's
-  // WinHTTP then corrupts the heap when it tidies the pool.
+  // session, children before their parents.
   struct CloseRequestFirst {
     Exchange& exchange;
     ~CloseRequestFirst() { exchange.close_request(); }
