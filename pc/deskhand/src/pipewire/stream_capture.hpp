@@ -80,7 +80,6 @@ class StreamCapture {
   std::condition_variable _changed;
   Frame _frame;
   std::uint64_t _frames = 0;  // complete frames received
-  bool _listed = false;       // the registry was read once
   std::string _ended;         // why the stream can give no more frames
 };
 
